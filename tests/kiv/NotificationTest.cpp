@@ -1,0 +1,148 @@
+// The one notification mechanism of the runtime, exercised through a small
+// entity with a value attribute and hostile observers.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Kiv/Entity.h"
+#include "Kiv/Exception.h"
+
+namespace {
+
+class Gauge : public Kiv::Entity {
+ public:
+  class NotifieeConst : public Kiv::Entity::NotifieeConstOf<Gauge> {
+   public:
+    virtual void onLevel() {}
+  };
+  using Notifiee = Kiv::Entity::NotifieeOf<Gauge, NotifieeConst>;
+
+  explicit Gauge(Kiv::Name const& n) : Kiv::Entity(n) {}
+  int level() const { return level_; }
+  void levelIs(int v) {
+    if (v == level_) return;
+    level_ = v;
+    kivNotify(300, &NotifieeConst::onLevel);
+  }
+
+ private:
+  int level_ = 0;
+};
+
+using Log = std::vector<std::string>;
+
+struct Watcher : Gauge::Notifiee {
+  Watcher(Log* log, std::string tag) : log(log), tag(std::move(tag)) {}
+  void onLevel() override {
+    log->push_back(tag + ":" + std::to_string(notifier()->level()));
+    if (hook) hook();
+  }
+  void onNotificationException(Kiv::AttributeId id) override { log->push_back(tag + "!" + std::to_string(id)); }
+  Log* log;
+  std::string tag;
+  std::function<void()> hook;
+};
+
+struct FrontAdapter : Kiv::Entity::KivNboAttrLogSa {};
+
+// An observer acting for a stream adapter, as the attribute log's observers do.
+struct AdapterWatcher : Watcher {
+  using Watcher::Watcher;
+  Kiv::PtrInterface* kivRawReactor() const override { return adapter.ptr(); }
+  Kiv::Ptr<FrontAdapter> adapter = Kiv::make<FrontAdapter>();
+};
+
+class Notification : public ::testing::Test {
+ protected:
+  Kiv::Ptr<Watcher> watch(std::string tag) {
+    auto w = Kiv::make<Watcher>(&log, tag);
+    w->notifierIs(gauge);
+    return w;
+  }
+  Kiv::Ptr<Gauge> gauge = Kiv::make<Gauge>("g");
+  Log log;
+};
+
+TEST_F(Notification, ObserversCalledInRegistrationOrderAfterStore) {
+  auto a = watch("a"), b = watch("b");
+  gauge->levelIs(3);
+  EXPECT_EQ(log, (Log{"a:3", "b:3"}));
+  gauge->levelIs(3);
+  EXPECT_EQ(log.size(), 2u) << "an equal value notifies nobody";
+}
+
+TEST_F(Notification, StreamAdapterObserverGoesFirst) {
+  auto a = watch("a"), b = watch("b");
+  auto s = Kiv::make<AdapterWatcher>(&log, "s");
+  s->notifierIs(gauge);
+  gauge->levelIs(1);
+  EXPECT_EQ(log, (Log{"s:1", "a:1", "b:1"}));
+}
+
+TEST_F(Notification, ThrowingObserverGetsExceptionAndOthersStillCalled) {
+  auto a = watch("a"), b = watch("b");
+  a->hook = [] { Kiv::throwRangeException("boom"); };
+  gauge->levelIs(2);
+  EXPECT_EQ(log, (Log{"a:2", "a!300", "b:2"}));
+}
+
+TEST_F(Notification, ObserverReleasedByEarlierObserverIsSkipped) {
+  auto a = watch("a");
+  auto b = watch("b");
+  auto c = watch("c");
+  a->hook = [&] { b = nullptr; };
+  gauge->levelIs(5);
+  EXPECT_EQ(log, (Log{"a:5", "c:5"}));
+  EXPECT_EQ(gauge->kivNotifieeList().members(), 2u);
+}
+
+TEST_F(Notification, ObserverRegisteredDuringNotificationIsNotCalledForIt) {
+  Kiv::Ptr<Watcher> late;
+  auto a = watch("a");
+  a->hook = [&] {
+    if (!late) late = watch("late");
+  };
+  gauge->levelIs(1);
+  EXPECT_EQ(log, (Log{"a:1"}));
+  gauge->levelIs(2);
+  EXPECT_EQ(log, (Log{"a:1", "a:2", "late:2"}));
+}
+
+TEST_F(Notification, UnregisteredButHeldObserverStillCalledForCurrentChange) {
+  auto a = watch("a"), b = watch("b");
+  a->hook = [&] { b->isRegisteredNotifieeIs(false); };
+  gauge->levelIs(1);
+  EXPECT_EQ(log, (Log{"a:1", "b:1"}));
+  gauge->levelIs(2);
+  EXPECT_EQ(log, (Log{"a:1", "b:1", "a:2"}));
+}
+
+TEST_F(Notification, ReregisteredObserverMovesToTheBack) {
+  auto a = watch("a"), b = watch("b");
+  a->isRegisteredNotifieeIs(false);
+  a->isRegisteredNotifieeIs(true);
+  gauge->levelIs(1);
+  EXPECT_EQ(log, (Log{"b:1", "a:1"}));
+}
+
+TEST_F(Notification, ObserverDroppingLastReferenceToEntityIsSafe) {
+  auto a = watch("a");
+  a->isWeakReferenceIs(true);
+  Gauge* raw = gauge.ptr();
+  a->hook = [&] { gauge = nullptr; };
+  raw->levelIs(4);
+  EXPECT_EQ(log, (Log{"a:4"}));
+  EXPECT_FALSE(a->notifier()) << "a weak observer is detached when its entity ends";
+}
+
+TEST_F(Notification, ObserverKeepsNotifierAliveUnlessWeak) {
+  auto a = watch("a");
+  EXPECT_EQ(gauge->references(), 2u);
+  a->isWeakReferenceIs(true);
+  EXPECT_EQ(gauge->references(), 1u);
+  a->notifierIs(nullptr);
+  EXPECT_EQ(gauge->kivNotifieeList().members(), 0u);
+}
+
+}  // namespace
