@@ -1,0 +1,48 @@
+// Directories: the entity tree, full names and path look-up.
+#include <gtest/gtest.h>
+
+#include "Kiv/Dir.h"
+#include "Kiv/Exception.h"
+
+namespace {
+
+TEST(DirTree, FullNamesAreRootPathsAndLookupFindsThem) {
+  auto root = Kiv::Dir::root();
+  auto agent = Kiv::Dir::DirIs("agent");
+  root->entryIs(agent);
+  auto leaf = Kiv::make<Kiv::Entity>("leaf");
+  EXPECT_EQ(leaf->fullName(), Kiv::String8("leaf"));
+  agent->entryIs(leaf);
+  EXPECT_EQ(root->fullName(), Kiv::String8("/"));
+  EXPECT_EQ(agent->fullName(), Kiv::String8("/agent"));
+  EXPECT_EQ(leaf->fullName(), Kiv::String8("/agent/leaf"));
+  EXPECT_EQ(Kiv::Dir::lookup("/agent/leaf"), leaf);
+  EXPECT_EQ(Kiv::Dir::lookup("agent/leaf"), leaf);
+  EXPECT_EQ(Kiv::Dir::lookup("/agent/none"), nullptr);
+  EXPECT_EQ(Kiv::Dir::lookup("/agent/leaf/deeper"), nullptr);
+  EXPECT_EQ(root->entryDel("agent"), agent);
+  EXPECT_EQ(agent->fullName(), Kiv::String8("agent"));
+}
+
+TEST(DirTree, SecondEntityUnderTakenNameIsRefusedAndNothingChanges) {
+  auto d = Kiv::Dir::DirIs("d");
+  auto a = Kiv::make<Kiv::Entity>("x");
+  d->entryIs(a);
+  d->entryIs(a);  // the same entity again is no change
+  EXPECT_THROW(d->entryIs(Kiv::make<Kiv::Entity>("x")), Kiv::NameInUseException);
+  EXPECT_EQ(d->entry("x"), a);
+  EXPECT_EQ(d->entries(), 1u);
+}
+
+TEST(DirTree, ChildrenOutlivingTheirDirectoryLoseTheirParent) {
+  auto child = Kiv::make<Kiv::Entity>("c");
+  {
+    auto d = Kiv::Dir::DirIs("d");
+    d->entryIs(child);
+    EXPECT_EQ(child->fullName(), Kiv::String8("d/c"));
+  }
+  EXPECT_FALSE(child->parent());
+  EXPECT_EQ(child->fullName(), Kiv::String8("c"));
+}
+
+}  // namespace
