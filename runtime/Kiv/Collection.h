@@ -11,7 +11,9 @@
 //   owner's change hook (xNotify(key, member));
 // - Kiv::EntityMembers: the operations of a collection of child entities
 //   keyed by name or number (look-up, create on first use, insert or
-//   replace, delete, delete-all), with the owner's notification.
+//   replace, delete). A member deleted through an iterator is removed from
+//   the map only; the owner's change hook makes it an orphan
+//   (parentIs(nullptr)).
 #include <utility>
 
 #include "Kiv/Entity.h"
@@ -87,10 +89,10 @@ class EntityMembers : public HashMap<M, K, KeyOf> {
   // false when `m` is that member already.
   bool put(Entity* owner, Ptr<M> const& m) {
     decltype(auto) key = KeyOf::key(*m);
-    if (M* old = Map::find(key)) {
-      if (old == m.ptr()) return false;
-      Map::remove(old)->parentIs(nullptr);
-    }
+    M* old = Map::find(key);
+    if (old == m.ptr()) return false;
+    checkFree(*m);
+    if (old) Map::remove(old)->parentIs(nullptr);
     adopt(owner, m);
     return true;
   }
@@ -102,9 +104,13 @@ class EntityMembers : public HashMap<M, K, KeyOf> {
   }
 
  private:
+  // A member of another collection must leave it first; refused before
+  // anything changes.
+  static void checkFree(M const& m) {
+    if (m.kivInMap()) throwInternalException("entity " + m.fullName() + " is a member of another collection");
+  }
   void adopt(Entity* owner, Ptr<M> const& m) {
-    // A member moved from another collection leaves it first.
-    if (m->kivInMap()) throwInternalException("entity " + m->fullName() + " is a member of another collection");
+    checkFree(*m);
     Map::insert(m);
     m->parentIs(owner);
   }

@@ -15,9 +15,11 @@
 #include <type_traits>
 #include <utility>
 
+#include "Kiv/Export.h"
+
 namespace Kiv {
 
-[[noreturn]] void throwNullValidPtr();
+[[noreturn]] KIV_API void throwNullValidPtr();
 
 template <class T>
 class Ptr {
