@@ -20,6 +20,11 @@
 #include "Kiv/String8.h"
 
 namespace Kiv {
+
+// The tag argument that selects a value's constructor that reads the value
+// from an attribute-log reader.
+struct StreamBogon {};
+
 namespace NboAttrLog {
 
 class KIV_API Out : public ByteConnection::Out {

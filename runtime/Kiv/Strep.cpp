@@ -1,5 +1,9 @@
 #include "Kiv/Strep.h"
 
+#include "Kiv/Dir.h"
+#include "Kiv/Entity.h"
+#include "Kiv/KivType.h"
+
 #include <charconv>
 #include <cstdarg>
 #include <cstdio>
@@ -144,6 +148,35 @@ String8 valueToStrep(String8 const& v) {
 
 String8 valueToStrep(char const* v) { return valueToStrep(String8(v)); }
 String8 valueToStrep(Name const& v) { return valueToStrep(v.string()); }
+
+String8 valueToStrep(Ptr<PtrInterface const> const& p) {
+  if (!p) return "None";
+  if (auto const* e = dynamic_cast<Entity const*>(p.ptr())) return valueToStrep(e->fullName());
+  Ptr<KivType> t = p->fwkType();
+  return valueToStrep("<" + (t ? t->name() : String8("PtrInterface")) + ">");
+}
+
+Ptr<Entity> sequenceToValueOfPtr(String8::IteratorConst& it, String8::IteratorConst const& end, Entity*) {
+  static char const none[] = "None";
+  String8::IteratorConst start = it;
+  String8::IteratorConst p = it;
+  std::size_t i = 0;
+  while (none[i] && p < end && *p == static_cast<unsigned char>(none[i])) {
+    ++p;
+    ++i;
+  }
+  if (!none[i]) {
+    it = p;
+    return nullptr;
+  }
+  String8 path = sequenceToValue(it, end, static_cast<String8*>(nullptr));
+  Ptr<Entity> e = Dir::lookup(path);
+  if (!e) {
+    it = start;
+    throwRangeException("no entity named " + valueToStrep(path));
+  }
+  return e;
+}
 String8 valueToStrep(unsigned long long v) { return String8(std::to_string(v)); }
 String8 valueToStrep(long long v) { return String8(std::to_string(v)); }
 String8 valueToStrep(bool v) { return String8(v ? "True" : "False"); }

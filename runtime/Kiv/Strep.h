@@ -31,9 +31,13 @@
 #include "Kiv/Exception.h"
 #include "Kiv/Export.h"
 #include "Kiv/Name.h"
+#include "Kiv/Ptr.h"
 #include "Kiv/String8.h"
 
 namespace Kiv {
+
+class Entity;
+class PtrInterface;
 
 // printf-style formatting into a string.
 KIV_API String8 format(char const* fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -48,6 +52,15 @@ KIV_API String8 valueToStrep(unsigned long long v);
 KIV_API String8 valueToStrep(long long v);
 KIV_API String8 valueToStrep(bool v);
 KIV_API String8 valueToStrep(double v);
+
+// An object reference: an entity prints as its full name in the string
+// text form, null as None, any other object as its type's name in angle
+// brackets, quoted ('<TopoStateReflector>').
+KIV_API String8 valueToStrep(Ptr<PtrInterface const> const& p);
+template <class T, std::enable_if_t<std::is_base_of<PtrInterface, T>::value, int> = 0>
+String8 valueToStrep(Ptr<T> const& p) {
+  return valueToStrep(Ptr<PtrInterface const>(p.ptr()));
+}
 
 // Any other integer type prints as its value in decimal, so that narrow
 // attribute types need no cast at the call and never pick the bool or the
@@ -97,6 +110,11 @@ KIV_API bool sequenceToValue(String8::IteratorConst& it, String8::IteratorConst 
 // and smaller than the least denormal) throws rather than round to infinity
 // or zero.
 KIV_API double sequenceToValue(String8::IteratorConst& it, String8::IteratorConst const& end, double*);
+
+// Reads an entity reference: None (null) or a full name in the string text
+// form, looked up from the root directory. A name that leads nowhere
+// throws.
+KIV_API Ptr<Entity> sequenceToValueOfPtr(String8::IteratorConst& it, String8::IteratorConst const& end, Entity*);
 
 // The reader for type V, chosen by its type tag.
 template <class V, class It>

@@ -3,6 +3,7 @@
 
 #include "Kiv/Dir.h"
 #include "Kiv/Exception.h"
+#include "Kiv/Strep.h"
 
 namespace {
 
@@ -43,6 +44,31 @@ TEST(DirTree, ChildrenOutlivingTheirDirectoryLoseTheirParent) {
   }
   EXPECT_FALSE(child->parent());
   EXPECT_EQ(child->fullName(), Kiv::String8("c"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(EntityReferenceText, FullNameQuotedNoneForNullAndReadBack) {
+  auto d = Kiv::Dir::DirIs("refs");
+  Kiv::Dir::root()->entryIs(d);
+  auto e = Kiv::make<Kiv::Entity>("it's");
+  d->entryIs(e);
+  Kiv::String8 text = Kiv::valueToStrep(e);
+  EXPECT_EQ(text, Kiv::String8("'/refs/it\\'s'"));
+  EXPECT_EQ(Kiv::valueToStrep(Kiv::Ptr<Kiv::Entity>()), Kiv::String8("None"));
+  auto it = text.iterator();
+  EXPECT_EQ(Kiv::sequenceToValueOfPtr(it, text.end(), nullptr), e);
+  EXPECT_TRUE(it.atEnd());
+  Kiv::String8 none("None");
+  auto nit = none.iterator();
+  EXPECT_EQ(Kiv::sequenceToValueOfPtr(nit, none.end(), nullptr), nullptr);
+  Kiv::String8 missing("'/refs/gone'");
+  auto mit = missing.iterator();
+  EXPECT_THROW(Kiv::sequenceToValueOfPtr(mit, missing.end(), nullptr), Kiv::RangeException);
+  EXPECT_EQ(mit.position(), 0u) << "a failed read leaves the position";
+  Kiv::Dir::root()->entryDel("refs");
 }
 
 }  // namespace
