@@ -346,4 +346,32 @@ double strepToValue<double>(String8 const& s) {
   return wholeStrep<double>(s);
 }
 
+namespace {
+// A narrow integer: read as the wide one of its signedness, then checked.
+template <class N, class Wide>
+N narrowStrep(String8 const& s) {
+  Wide v = wholeStrep<Wide>(s);
+  if (v < static_cast<Wide>(std::numeric_limits<N>::min()) || v > static_cast<Wide>(std::numeric_limits<N>::max()))
+    throwRangeException("integer out of range deserializing " + s);
+  return static_cast<N>(v);
+}
+}  // namespace
+
+template <>
+int strepToValue<int>(String8 const& s) {
+  return narrowStrep<int, long long>(s);
+}
+template <>
+unsigned int strepToValue<unsigned int>(String8 const& s) {
+  return narrowStrep<unsigned int, unsigned long long>(s);
+}
+template <>
+unsigned short strepToValue<unsigned short>(String8 const& s) {
+  return narrowStrep<unsigned short, unsigned long long>(s);
+}
+template <>
+Name strepToValue<Name>(String8 const& s) {
+  return wholeStrep<Name>(s);
+}
+
 }  // namespace Kiv

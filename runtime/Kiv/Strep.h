@@ -175,6 +175,14 @@ template <>
 KIV_API bool strepToValue<bool>(String8 const& s);
 template <>
 KIV_API double strepToValue<double>(String8 const& s);
+template <>
+KIV_API int strepToValue<int>(String8 const& s);
+template <>
+KIV_API unsigned int strepToValue<unsigned int>(String8 const& s);
+template <>
+KIV_API unsigned short strepToValue<unsigned short>(String8 const& s);
+template <>
+KIV_API Name strepToValue<Name>(String8 const& s);
 
 // The same with a type tag, which only selects T.
 template <class T>

@@ -1,5 +1,7 @@
 #include "Pyrel/IntfId.h"
 
+#include "Kiv/GenericIf.h"
+
 #include <cstddef>
 #include <ostream>
 
@@ -55,7 +57,7 @@ int IntfId::compare(IntfId const& o) const noexcept {
 
 Kiv::Ptr<Kiv::KivType> IntfId::_fwkType() {
   // Type objects are nondestructing and live for the whole process.
-  static Kiv::Ptr<Kiv::KivType> const type = Kiv::make<Kiv::KivType>("Pyrel::IntfId", nullptr);
+  static Kiv::Ptr<Kiv::KivType> const type = Kiv::make<Kiv::BuiltinType<IntfId>>("Pyrel::IntfId", nullptr);
   return type;
 }
 

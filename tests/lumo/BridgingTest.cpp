@@ -161,8 +161,8 @@ TEST(BridgingModel, VlansFindTheirForwardingDatabaseByEqualFid) {
   EXPECT_EQ(config->vlanConfig(VlanId(20))->fullName(), Kiv::String8("bridging/20"));
   EXPECT_EQ(status->fdbStatus(Fid(4094))->fullName(), Kiv::String8("bridging/4094"));
   EXPECT_EQ(status->fdbStatus(Fid(4094))->parentAttr(), Kiv::String8("fdbStatus"));
-  EXPECT_EQ(Bridging::FdbStatus::_fwkType()->name(), Kiv::String8("Bridging::FdbStatus"));
-  EXPECT_EQ(config->fwkType()->name(), Kiv::String8("Bridging::Config"));
+  EXPECT_EQ(Bridging::FdbStatus::_fwkType()->qualifiedName(), Kiv::String8("Bridging::FdbStatus"));
+  EXPECT_EQ(config->fwkType()->qualifiedName(), Kiv::String8("Bridging::Config"));
 }
 
 }  // namespace

@@ -103,7 +103,7 @@ TEST(TopologyPortConfig, StatusStoresStateAndReport) {
 
 TEST(TopologyPortConfig, TypeAndAttributeNames) {
   auto port = Kiv::make<TopoPortConfig>(intf("Ethernet1"));
-  EXPECT_EQ(port->fwkType()->name(), Kiv::String8("Bridging::Topology::TopoPortConfig"));
+  EXPECT_EQ(port->fwkType()->qualifiedName(), Kiv::String8("Bridging::Topology::TopoPortConfig"));
   EXPECT_EQ(port->fwkType(), TopoPortConfig::_fwkType()) << "one type object per type";
   EXPECT_EQ(port->fwkType()->parent(), Kiv::KivType::entityType());
   EXPECT_EQ(port->attributeString(TopoPortConfig::stateAttrId), Kiv::String8("state"));
@@ -112,8 +112,8 @@ TEST(TopologyPortConfig, TypeAndAttributeNames) {
   EXPECT_EQ(port->attributeString(Kiv::Attr::name), Kiv::String8("name"));
   EXPECT_EQ(port->attributeString(261), Kiv::String8());
   EXPECT_EQ(Config::ConfigIs("c")->attributeString(259), Kiv::String8("vidToTopoMap"));
-  EXPECT_EQ(Bridging::Topology::Inst::Status::_fwkType()->name(), Kiv::String8("Bridging::Topology::Inst::Status"));
-  EXPECT_EQ(Bridging::Topology::Inst::TopoStatus::_fwkType()->name(),
+  EXPECT_EQ(Bridging::Topology::Inst::Status::_fwkType()->qualifiedName(), Kiv::String8("Bridging::Topology::Inst::Status"));
+  EXPECT_EQ(Bridging::Topology::Inst::TopoStatus::_fwkType()->qualifiedName(),
             Kiv::String8("Bridging::Topology::Inst::TopoStatus"));
 }
 

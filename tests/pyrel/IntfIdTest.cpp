@@ -60,7 +60,7 @@ TEST(IntfIdValue, HashPrintAndType) {
   os << a << IntfId();
   EXPECT_EQ(os.str(), "Ethernet1");
   Kiv::Ptr<Kiv::KivType> const t = IntfId::_fwkType();
-  EXPECT_EQ(t->name(), "Pyrel::IntfId");
+  EXPECT_EQ(t->qualifiedName(), Kiv::String8("Pyrel::IntfId"));
   EXPECT_EQ(IntfId::_fwkType(), t);
 }
 
