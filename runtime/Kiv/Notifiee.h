@@ -22,6 +22,7 @@
 // weak reference (isWeakReferenceIs(true)); the notifier's list holds only
 // raw links, so observing never keeps an observer alive.
 #include <cstdint>
+#include <vector>
 
 #include "Kiv/BitSet.h"
 #include "Kiv/Export.h"
@@ -62,9 +63,36 @@ class KIV_API PtrInterface::NotifieeConst : public PtrInterface {
   virtual void kiv_bitSetIs(Kiv_BitSet bits);
   virtual String8 name() const;
   virtual void notifierIs(Ptr<PtrInterface const> const& notifier);
+  // A notification that the runtime deferred (see kivOnAttribute),
+  // delivered at a later turn of the loop. The base does nothing.
+  virtual void handleNotification(AttributeId id);
   virtual void onNotificationException();
   virtual void onNotificationException(AttributeId id);
   virtual void onZeroReferences();
+  // Runs before a change is delivered to the observer's own handling; the
+  // base does nothing.
+  virtual void actsm();
+
+  // --- Deferred delivery.
+  // The count of changes that the runtime took for later delivery, kept by
+  // the observer that offered them.
+  struct PendingChanges {
+    std::uint32_t count = 0;
+  };
+  // While deferring, the runtime takes every change offered with
+  // kivOnAttribute and delivers it later through handleNotification, once
+  // per attribute however many changes came meanwhile. During that delivery
+  // the observer is not deferring, so a replay is taken at once.
+  void kivDeferredDeliveryIs(bool defer) noexcept { deferring_ = defer; }
+  bool kivDeferredDelivery() const noexcept { return deferring_; }
+  // Offers a change of attribute `id`. Returns true when the runtime took
+  // it (counted in `storage` when given, handleNotification(id) scheduled
+  // for the loop's next turn unless it is pending already); false when the
+  // caller is to handle the change at once.
+  bool kivOnAttribute(AttributeId id, PendingChanges* storage = nullptr);
+  // Lets the runtime deliver, now, what an observer's replay has just
+  // deferred again.
+  void redispatch();
 
  protected:
   // Stores the notifier, counting the new one and releasing the old one
@@ -72,6 +100,7 @@ class KIV_API PtrInterface::NotifieeConst : public PtrInterface {
   // may end it.
   void kivNotifierIs(PtrInterface const* notifier);
   void kivRegisteredIs(bool r) noexcept { registered_ = r; }
+  void kivDeliverPending(AttributeId id);
   Kiv_BitSet& kivBits() noexcept { return bits_; }
 
  private:
@@ -81,6 +110,8 @@ class KIV_API PtrInterface::NotifieeConst : public PtrInterface {
   NotifieeConst* kivNext_ = nullptr;  // links of the notifier's list
   NotifieeConst* kivPrev_ = nullptr;
   Kiv_BitSet bits_;
+  std::vector<AttributeId>* pending_ = nullptr;  // owned: ids scheduled for delivery
+  bool deferring_ = false;
   bool registered_ = true;
   bool weak_ = false;
   bool linked_ = false;

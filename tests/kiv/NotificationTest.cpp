@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Kiv/Entity.h"
+#include "Kiv/EventLoop.h"
 #include "Kiv/Exception.h"
 
 namespace {
@@ -143,6 +144,56 @@ TEST_F(Notification, ObserverKeepsNotifierAliveUnlessWeak) {
   EXPECT_EQ(gauge->references(), 1u);
   a->notifierIs(nullptr);
   EXPECT_EQ(gauge->kivNotifieeList().members(), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// An observer that offers its changes to the runtime first, as generic
+// adapters do, and counts what reaches it now and later.
+struct Deferring : Gauge::Notifiee {
+  void onLevel() override {
+    if (kivOnAttribute(300, &pending)) return;
+    ++now;
+  }
+  void handleNotification(Kiv::AttributeId id) override {
+    delivered.push_back(id);
+    onLevel();  // a replay through the same offer is handled at once
+  }
+  PendingChanges pending;
+  int now = 0;
+  std::vector<Kiv::AttributeId> delivered;
+};
+
+TEST(DeferredDelivery, ChangesAreCoalescedAndDeliveredAtTheNextTurn) {
+  Kiv::eventLoop().reset();
+  auto g = Kiv::make<Gauge>("g");
+  auto d = Kiv::make<Deferring>();
+  d->notifierIs(g);
+  d->kivDeferredDeliveryIs(true);
+  g->levelIs(1);
+  g->levelIs(2);
+  EXPECT_EQ(d->now, 0);
+  EXPECT_EQ(d->pending.count, 2u);
+  Kiv::eventLoop().runOnce();
+  EXPECT_EQ(d->delivered, (std::vector<Kiv::AttributeId>{300}));
+  EXPECT_EQ(d->now, 1);
+  d->kivDeferredDeliveryIs(false);
+  g->levelIs(3);
+  EXPECT_EQ(d->now, 2);
+}
+
+TEST(DeferredDelivery, ObserverReleasedBeforeTheTurnIsNotCalled) {
+  Kiv::eventLoop().reset();
+  auto g = Kiv::make<Gauge>("g");
+  auto d = Kiv::make<Deferring>();
+  d->notifierIs(g);
+  d->kivDeferredDeliveryIs(true);
+  g->levelIs(1);
+  d = nullptr;
+  Kiv::eventLoop().runOnce();  // no call into the released observer (ASan)
+  SUCCEED();
 }
 
 }  // namespace
