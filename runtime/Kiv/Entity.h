@@ -74,11 +74,15 @@ class KIV_API Entity : public PtrInterface {
 
  protected:
   // Notifies every registered observer: calls `callback` with `args` on
-  // each, by the rules of Notifiee.h. N is the entity's NotifieeConst.
+  // each, by the rules of Notifiee.h. N is the entity's NotifieeConst; an
+  // observer of another kind (a plain Entity::Notifiee watching only the
+  // common attributes) has no such callback and is passed over.
   template <class N, class... P, class... A>
   void kivNotify(AttributeId id, void (N::*callback)(P...), A&&... args) const {
     if (notifiees_.empty()) return;
-    kivNotifyEach(id, [&](PtrInterface::NotifieeConst& n) { (static_cast<N&>(n).*callback)(args...); });
+    kivNotifyEach(id, [&](PtrInterface::NotifieeConst& n) {
+      if (auto* typed = dynamic_cast<N*>(&n)) (typed->*callback)(args...);
+    });
   }
   void kivNotifyEach(AttributeId id, FunctionRef<void(PtrInterface::NotifieeConst&)> call) const;
 

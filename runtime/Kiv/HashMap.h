@@ -319,12 +319,14 @@ class HashMap<M, K, KeyOf>::Iterator {
   friend bool operator!=(Iterator const& a, Iterator const& b) { return a.cur_ != b.cur_; }
 
   // Steps past the current member, removes it from the map and announces it
-  // through deleteNotify.
+  // through deleteNotify. A member that someone else removed meanwhile is
+  // only stepped past: its removal was announced by whoever removed it.
   void del() {
     if (!cur_) return;
     Ptr<M> m = cur_;
     ++*this;
-    if (Link::link(*m).inMap_) map_->remove(m.ptr());
+    if (!Link::link(*m).inMap_) return;
+    map_->remove(m.ptr());
     deleteNotify(m);
   }
 

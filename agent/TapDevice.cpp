@@ -1,0 +1,82 @@
+// Bridging::Orva::Config::TapDevice: its text form and parser, and its
+// encoding in attribute-log records.
+#include <initializer_list>
+#include <ostream>
+
+#include "Kiv/Exception.h"
+#include "Kiv/Strep.h"
+#include "agent/Config.h"
+
+namespace Bridging::Orva {
+
+Config::TapDevice::TapDevice(Kiv::String8::IteratorConst& it, Kiv::String8::IteratorConst const& end) {
+  // Parsed from a copy of the position: a failure leaves the caller's as
+  // it was.
+  Kiv::String8::IteratorConst at = it;
+  for (char const* pattern : {" Value", " (", " 'Bridging::Orva::Config::TapDevice'", " ,", " **", " {"}) {
+    Kiv::needString(at, end, pattern);
+  }
+  for (bool first = true;; first = false) {
+    Kiv::needString(at, end, " ");
+    // The string's own end counts too, should `end` lie beyond it.
+    if (!(at < end) || at.atEnd()) Kiv::throwRangeException("premature end of value type TapDevice");
+    if (*at == '}') {
+      Kiv::needString(at, end, "} ");
+      Kiv::needString(at, end, ") ");
+      break;
+    }
+    if (!first) Kiv::needString(at, end, ", ");
+    Kiv::String8 const attribute = Kiv::sequenceToValue<Kiv::String8>(at, end);
+    Kiv::needString(at, end, " : ");
+    if (attribute == "name") {
+      name_ = Kiv::deserializeAttr<Kiv::String8>(at, end, &name_, attribute);
+    } else if (attribute == "fileno") {
+      try {
+        // Any 64-bit integer is taken and kept modulo 65536.
+        fileno_ = static_cast<std::uint16_t>(Kiv::sequenceToValue<long long>(at, end));
+      } catch (Kiv::RangeException const& e) {
+        Kiv::rethrowFromDeserializeAttr(e, attribute);
+      }
+    } else {
+      Kiv::throwRangeException("TapDevice has no such attribute: " + attribute);
+    }
+  }
+  it = at;
+}
+
+Config::TapDevice::TapDevice(Kiv::NboAttrLog::In* in, Kiv::StreamBogon)
+    : name_(in->nextString()), fileno_(in->nextU16()) {}
+
+Kiv::Ptr<Kiv::KivType> Config::TapDevice::_fwkType() {
+  static Kiv::KivType* const type = new Kiv::KivType("TapDevice", nullptr, nullptr, 0);
+  return Kiv::Ptr<Kiv::KivType>(type);
+}
+
+Kiv::String8 valueToStrep(Config::TapDevice const& v) {
+  return "Value('Bridging::Orva::Config::TapDevice', ** {'name': " + Kiv::valueToStrep(v.name()) +
+         ", 'fileno': " + Kiv::valueToStrep(static_cast<unsigned long long>(v.fileno())) + "})";
+}
+
+std::ostream& operator<<(std::ostream& os, Config::TapDevice const& v) {
+  Kiv::String8 const text = valueToStrep(v);
+  return os.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+Kiv::Ptr<Kiv::NboAttrLog::Out> const& operator<<(Kiv::Ptr<Kiv::NboAttrLog::Out> const& out,
+                                                  Config::TapDevice const& v) {
+  return out << v.name() << v.fileno();
+}
+
+}  // namespace Bridging::Orva
+
+namespace Kiv {
+
+template <>
+Bridging::Orva::Config::TapDevice strepToValue<Bridging::Orva::Config::TapDevice>(String8 const& s) {
+  String8::IteratorConst it = s.iterator();
+  Bridging::Orva::Config::TapDevice v(it, s.end());
+  needEndOfStrep(it, s);
+  return v;
+}
+
+}  // namespace Kiv
