@@ -191,6 +191,28 @@ TEST(HashMapDeleteAll, RestartsWhenAnObserverAddsMembers) {
   EXPECT_EQ(log.size(), 5u);
 }
 
+TEST(HashMapDeleteAll, MemberRemovedByAnObserverIsAnnouncedOnlyByItsRemover) {
+  Map m;
+  fill(m, 5);
+  auto all = keys(m);
+  std::vector<std::string> log;
+  struct RemovesNext : Announcing {
+    using Announcing::Announcing;
+    void deleteNotify(Kiv::Ptr<Item> const& member) override {
+      Announcing::deleteNotify(member);
+      if (log->size() == 1) map->remove(Kiv::String8(next));
+    }
+    Map* map = nullptr;
+    std::string next;
+  } it(&m, &log);
+  it.map = &m;
+  it.next = all[1];
+  it.deleteAll();
+  EXPECT_TRUE(m.empty());
+  EXPECT_EQ(std::count(log.begin(), log.end(), all[1]), 0) << "removed by the observer, not by the iterator";
+  EXPECT_EQ(log.size(), 4u);
+}
+
 TEST(HashMapLifetime, RemovedMemberHeldElsewhereOutlivesMapAndLongChainsEndIteratively) {
   Kiv::Ptr<Item> kept;
   {
