@@ -19,17 +19,36 @@
 //   again with other ones.
 //
 // A reflector declares its attributes as members in declaration order, so
-// that C++ destroys them, and so releases its references, in reverse
-// order. It lists its wrapped attributes once, in kivForEachWrapper(f),
-// and that list drives notification, zombie marking and destruction.
+// that they are made in that order and C++ destroys them, and so releases
+// its references, in reverse order. It lists its wrapped attributes once,
+// in kivForEachWrapper(f), and that list drives notification, zombie
+// marking and destruction:
+//
+//   class Port : public Reactor<Port>, public Kiv::HashMapLink<Port> {
+//    public:
+//     void handleClock();
+//     class KivClock : public ReactorWrapper<Port, Kiv::Clock::Notifiee, &Port::handleClock> {
+//      public:
+//       using ReactorWrapper::ReactorWrapper;
+//       void onTime() override { if (Port* p = live()) p->handleClock(); }
+//     };
+//     ~Port() override { kivTearDown(); }
+//    private:
+//     friend class Reactor<Port>;
+//     template <class F> void kivForEachWrapper(F&& f) { f(clock_); }
+//     WrappedAttribute<KivClock> clock_;
+//   };
 //
 // Flags. A reflector and each wrapper keep their own notification-active
 // flag (changed only through hasNotificationActiveIs) and zombie flag (the
 // runtime's marked-for-deletion flag, changed only through
-// kivDoZombieReactors).
+// kivDoZombieReactors). A wrapper's notification-active flag is the one
+// its runtime observer base keeps, so the two never disagree.
+//
+// Everything runs on the one activity thread.
 #include <cstddef>
+#include <cstdint>
 #include <tuple>
-#include <type_traits>
 #include <utility>
 
 #include "Kiv/Collection.h"
@@ -43,46 +62,48 @@
 namespace Bridging {
 
 // Base: the observed type's Notifiee. Handlers: the reflector's handlers
-// that run, in this order, when the wrapper is re-pointed at another
-// object (none for a wrapper that reacts to nothing).
+// that run, in this order, when the wrapper is pointed at another object
+// (none for a wrapper that reacts to nothing).
 template <class ReactorT, class Base, void (ReactorT::*... Handlers)()>
 class ReactorWrapper : public Base {
  public:
-  using Reactor = ReactorT;
+  using ReactorClass = ReactorT;
   using Observed = typename decltype(std::declval<Base const&>().notifier())::element_type;
 
-  // Attaches to `observed` without running a handler and registers.
-  ReactorWrapper(Observed* observed, Reactor* reactor) : reactor_(reactor) {
+  // Starts with notification active (as the runtime's observer base does),
+  // attaches to `observed` without running a handler, and registers.
+  ReactorWrapper(Observed* observed, ReactorT* reactor) : reactor_(reactor) {
     Base::notifierIs(Kiv::Ptr<Kiv::PtrInterface const>(observed));
     this->isRegisteredNotifieeIs(true);
   }
-  ~ReactorWrapper() override { kivDoZombieReactors(true); }
+  ~ReactorWrapper() override { ReactorWrapper::kivDoZombieReactors(true); }
 
-  Reactor* reactor() const noexcept { return reactor_; }
-  void reactorIs(Reactor* r) noexcept { reactor_ = r; }
+  ReactorT* reactor() const noexcept { return reactor_; }
+  void reactorIs(ReactorT* reactor) noexcept { reactor_ = reactor; }
   bool kivZombie() const noexcept { return this->kivMarkedForDeletion(); }
-  bool kivNotificationActive() const noexcept { return active_; }
 
+  // Passes a real change on to the runtime's observer.
   void hasNotificationActiveIs(bool active) override {
-    if (active == active_) return;
-    active_ = active;
+    if (active == this->hasNotificationActive()) return;
     Base::hasNotificationActiveIs(active);
   }
 
+  // Pointed at another object (null, or an object of another type, means
+  // none), the wrapper runs its handlers at once, unless it is a zombie. A
+  // handler may make it one, so the flag is tested again before each.
   void notifierIs(Kiv::Ptr<Kiv::PtrInterface const> const& p) override {
     if constexpr (sizeof...(Handlers) == 0) {
       Base::notifierIs(p);
     } else {
-      auto const* o = dynamic_cast<Observed const*>(p.ptr());
-      if (o == Base::notifier().ptr()) return;
+      auto const* observed = dynamic_cast<Observed const*>(p.ptr());
+      if (observed == this->rawNotifier()) return;
       Base::notifierIs(p);
-      // A handler may make this wrapper a zombie; the flag is tested again
-      // before each further handler.
-      if (o) ((live() ? (live()->*Handlers)() : void()), ...);
+      if (observed) (run<Handlers>(), ...);
       this->isRegisteredNotifieeIs(true);
     }
   }
 
+  // A zombie is not notified (while attached) and calls no handler.
   virtual void kivDoZombieReactors(bool zombie) {
     if (zombie == kivZombie()) return;
     if (this->rawNotifier()) hasNotificationActiveIs(!zombie);
@@ -90,13 +111,17 @@ class ReactorWrapper : public Base {
   }
 
  protected:
-  // The reflector to call from a callback: null while a zombie (and when
-  // the back pointer has been cleared).
-  Reactor* live() const noexcept { return kivZombie() ? nullptr : reactor_; }
+  // The reflector for a callback to call: null while the wrapper is a
+  // zombie or its back pointer is cleared.
+  ReactorT* live() const noexcept { return kivZombie() ? nullptr : reactor_; }
 
  private:
-  Reactor* reactor_;  // non-owning back pointer: the reflector owns this wrapper
-  bool active_ = false;
+  template <void (ReactorT::*Handler)()>
+  void run() {
+    if (ReactorT* r = live()) (r->*Handler)();
+  }
+
+  ReactorT* reactor_;  // non-owning back pointer: the reflector owns this wrapper
 };
 
 // An observed attribute: a counted reference to its wrapper W, or null.
@@ -105,44 +130,55 @@ class WrappedAttribute {
  public:
   using Wrapper = W;
   using Observed = typename W::Observed;
-  using Reactor = typename W::Reactor;
+  using ReactorClass = typename W::ReactorClass;
+
+  // Construction of the reflector: a wrapper for a non-null value, none
+  // for null.
+  WrappedAttribute(Kiv::Ptr<Observed> const& value, ReactorClass* reactor) {
+    if (value) w_ = make(value, reactor);
+  }
+  // The reflector has torn down already (Reactor::kivTearDown); this is for
+  // a reflector whose construction failed. Either way a wrapper that
+  // someone else still holds (a notification in progress, the loop's clock
+  // queue) never calls the reflector again.
+  ~WrappedAttribute() { retire(); }
+  WrappedAttribute(WrappedAttribute const&) = delete;
+  WrappedAttribute& operator=(WrappedAttribute const&) = delete;
 
   Kiv::Ptr<Observed> value() const { return w_ ? w_->notifier() : nullptr; }
   W* wrapper() const noexcept { return w_.ptr(); }
 
   // newX: a wrapper bound to `reactor` and `observed`, switched on. Not
   // stored.
-  static Kiv::Ptr<W> make(Kiv::Ptr<Observed> const& observed, Reactor* reactor) {
+  static Kiv::Ptr<W> make(Kiv::Ptr<Observed> const& observed, ReactorClass* reactor) {
     Kiv::Ptr<W> w = Kiv::make<W>(observed.ptr(), reactor);
     w->hasNotificationActiveIs(true);
     return w;
   }
 
-  // Construction: a wrapper for a non-null value, none for null.
-  void init(Kiv::Ptr<Observed> const& v, Reactor* reactor) {
-    if (v) w_ = make(v, reactor);
-  }
-
-  // xIs.
-  void is(Kiv::Ptr<Observed> const& v, Reactor* reactor) {
-    bool zombie = reactor->kivMarkedForDeletion();
+  // xIs. Re-pointing an existing wrapper runs its handlers at once; a new
+  // wrapper runs none. The wrapper takes the reflector's zombie state.
+  void is(Kiv::Ptr<Observed> const& v, ReactorClass* reactor) {
+    bool const zombie = reactor->kivMarkedForDeletion();
     if (w_) {
-      if (w_->notifier() == v) return;
+      if (w_.ptr()->rawNotifier() == static_cast<Kiv::PtrInterface const*>(v.ptr())) return;
       if (!v) {
         Kiv::Ptr<W> old = std::move(w_);
         old->kivDoZombieReactors(true);
         old->reactorIs(nullptr);
         return;
       }
-      // Re-pointing runs the wrapper's handlers at once.
-      w_->notifierIs(v);
-      w_->kivDoZombieReactors(zombie);
+      // Held here: a handler run by the re-pointing may clear the attribute.
+      Kiv::Ptr<W> w = w_;
+      w->notifierIs(v);
+      w->kivDoZombieReactors(zombie);
       return;
     }
     if (!v) return;
     w_ = make(v, reactor);
-    w_->notifierIs(v);  // already its notifier: runs no handler
-    w_->kivDoZombieReactors(zombie);
+    Kiv::Ptr<W> w = w_;
+    w->notifierIs(v);  // already its notifier: runs no handler
+    w->kivDoZombieReactors(zombie);
   }
 
   // xDel: clears the attribute and returns what the wrapper observed.
@@ -155,26 +191,35 @@ class WrappedAttribute {
     return old->notifier();
   }
 
-  void hasNotificationActiveIs(bool a) {
-    if (w_) w_->hasNotificationActiveIs(a);
+  void hasNotificationActiveIs(bool active) {
+    if (w_) w_->hasNotificationActiveIs(active);
   }
-  void kivDoZombieReactors(bool z) {
-    if (w_) w_->kivDoZombieReactors(z);
+  void kivDoZombieReactors(bool zombie) {
+    if (w_) w_->kivDoZombieReactors(zombie);
   }
-  void clearBackPointer() {
+  void clearBackPointer() noexcept {
     if (w_) w_->reactorIs(nullptr);
   }
 
  private:
+  void retire() noexcept {
+    if (!w_) return;
+    w_->kivDoZombieReactors(true);
+    w_->reactorIs(nullptr);
+  }
+
   Kiv::Ptr<W> w_;
 };
 
-// Derived lists its wrapped attributes in kivForEachWrapper(f) and, when it
-// has children, visits them in kivForEachChild(f) and deletes them in
+// The reflector base. Derived lists its wrapped attributes in
+// kivForEachWrapper(f) (it may be private, with Reactor<Derived> a
+// friend); a class with children also defines kivForEachChild(f) and
 // kivDeleteChildren().
 template <class Derived>
 class Reactor : public Kiv::PtrInterface {
  public:
+  // A change goes to every present wrapper in attribute order, then to
+  // every child.
   void hasNotificationActiveIs(bool active) override {
     if (active == hasNotificationActive()) return;
     notificationActiveFlagIs(active);
@@ -182,7 +227,8 @@ class Reactor : public Kiv::PtrInterface {
     derived().kivForEachChild([active](auto& child) { child.hasNotificationActiveIs(active); });
   }
 
-  // Children are not visited: each child keeps its own zombie state.
+  // A change goes to every present wrapper in attribute order. Children are
+  // not visited: each child keeps its own zombie state.
   virtual void kivDoZombieReactors(bool zombie) {
     if (zombie == kivMarkedForDeletion()) return;
     derived().kivForEachWrapper([zombie](auto& w) { w.kivDoZombieReactors(zombie); });
@@ -191,86 +237,131 @@ class Reactor : public Kiv::PtrInterface {
 
   // A reflector has no activity of its own; it runs on the activity of the
   // entities it observes.
-  Kiv::PtrInterface* kivFwkActivity() const noexcept { return nullptr; }
-
-  template <class F>
-  void kivForEachChild(F&&) {}
-  void kivDeleteChildren() {}
+  Kiv::PtrInterface* kivFwkActivity() noexcept { return nullptr; }
+  Kiv::PtrInterface const* kivFwkActivity() const noexcept { return nullptr; }
 
  protected:
+  Reactor() = default;
+  ~Reactor() override = default;
+
   // The first steps of destruction, run by the derived destructor: become a
-  // zombie, clear the wrappers' back pointers, delete the children. The
-  // members then release their references in reverse declaration order.
+  // zombie, clear the wrappers' back pointers in attribute order, delete
+  // the children. The members then release their references in reverse
+  // declaration order.
   void kivTearDown() {
     kivDoZombieReactors(true);
     derived().kivForEachWrapper([](auto& w) { w.clearBackPointer(); });
     derived().kivDeleteChildren();
   }
 
+  // For a class without children.
+  template <class F>
+  void kivForEachChild(F&&) {}
+  void kivDeleteChildren() {}
+
  private:
   Derived& derived() noexcept { return static_cast<Derived&>(*this); }
 };
 
-// The text of a constructor parameter in the reinstantiation error.
+// The text of a constructor parameter in the reinstantiation error: an
+// entity's full name, quoted, or None.
 template <class T>
 Kiv::String8 kivParameterText(Kiv::Ptr<T> const& p) {
   return Kiv::valueToStrep(Kiv::Ptr<Kiv::PtrInterface const>(p.ptr()));
 }
 
-// A reflector's collection of child reflectors, keyed by KeyOf. The child
-// class provides:
-//   static constexpr char const* kivParameterNames[]   (declaration order)
-//   auto kivParameters() const   (a tuple of its current parameter values)
-// and a constructor (key, parameters...).
-template <class Owner, class Child, class Key, class KeyOf>
+// A reflector's collection of child reflectors, keyed by KeyOf. Notify is
+// the owner's change hook (xNotify(key, child)), which the iterator calls
+// for every child deleted through it.
+//
+// The child class provides, besides its constructor (key, parameters...):
+//   static constexpr char const* kivParameterNames[]   declaration order
+//   auto kivParameters() const   a tuple of its current parameter values
+//
+// No operation invalidates an iterator: one standing on a removed child
+// still advances to the next (Kiv/HashMap.h).
+template <class Owner, class Child, class Key, class KeyOf, void (Owner::*Notify)(Key, Kiv::Ptr<Child> const&)>
 class ChildCollection {
- public:
   using Map = Kiv::HashMap<Child, Key, KeyOf>;
 
-  Map& map() noexcept { return map_; }
-  Map const& map() const noexcept { return map_; }
+ public:
+  using Iterator = Kiv::CollectionIterator<Owner, Child, Key, KeyOf, Notify>;
+  using IteratorConst = typename Map::IteratorConst;
+
+  explicit ChildCollection(Owner* owner) noexcept : owner_(owner) {}
+  ChildCollection(ChildCollection const&) = delete;
+  ChildCollection& operator=(ChildCollection const&) = delete;
+
   Kiv::Ptr<Child> member(Key const& key) const { return map_.member(key); }
+  std::uint32_t members() const noexcept { return map_.members(); }
+
+  // xIs: the existing child when its parameters are the same objects as
+  // `parameters`; otherwise throws the reinstantiation error naming the
+  // first that differs, and changes nothing. Without a child, makes one.
+  template <class... P>
+  Kiv::ValidPtr<Child> is(Key const& key, P const&... parameters) {
+    if (Child* existing = map_.find(key)) {
+      check(*existing, std::forward_as_tuple(parameters...), std::index_sequence_for<P...>());
+      return Kiv::ValidPtr<Child>(existing);
+    }
+    Kiv::Ptr<Child> child = make(key, parameters...);
+    child->hasNotificationActiveIs(true);
+    return Kiv::ValidPtr<Child>(std::move(child));
+  }
 
   // newX: makes the child (its constructor runs its handlers), switches
-  // its notification on and inserts it.
+  // its notification on and inserts it. The key must be free: the map
+  // refuses a taken one and the new child goes again. Iterators stay
+  // valid; a walk in progress may or may not visit the child.
   template <class... P>
-  Kiv::Ptr<Child> make(Key const& key, P const&... parameters) {
+  Kiv::ValidPtr<Child> make(Key const& key, P const&... parameters) {
     Kiv::Ptr<Child> child = Kiv::make<Child>(key, parameters...);
     child->hasNotificationActiveIs(true);
     map_.insert(child);
-    return child;
+    return Kiv::ValidPtr<Child>(std::move(child));
   }
 
-  // The existing child when its parameters are the same objects, or throws
-  // the reinstantiation error naming the first that differs.
-  template <class... P>
-  Kiv::Ptr<Child> existing(Key const& key, P const&... parameters) const {
-    Child* child = map_.find(key);
-    if (!child) return nullptr;
-    compare(child->kivParameters(), std::forward_as_tuple(parameters...), std::index_sequence_for<P...>());
-    return Kiv::Ptr<Child>(child);
-  }
+  // xDel: removes the child and returns it (null when absent); it goes when
+  // its last reference does.
+  Kiv::Ptr<Child> del(Key const& key) { return map_.remove(key); }
 
+  // xDelAll: deletes every child through the iterator, then frees the
+  // map's storage.
+  void delAll() { iterator().deleteAll(); }
+
+  Iterator iterator() { return Iterator(countedOwner(), map_, map_.first()); }
+  // At the child of key `key` or, when absent, at the next one.
+  Iterator iterator(Key const& key) { return Iterator(countedOwner(), map_, map_.iterator(key).ptr()); }
+  IteratorConst iteratorConst() const { return map_.iteratorConst(); }
+  IteratorConst iteratorConst(Key const& key) const { return map_.iteratorConst(key); }
+
+  // Calls f(child) for every child in iteration order.
   template <class F>
   void forEach(F&& f) {
     for (auto it = map_.iterator(); it; ++it) f(*it);
   }
 
  private:
-  template <class Current, class Given, std::size_t... I>
-  static void compare(Current const& current, Given const& given, std::index_sequence<I...>) {
-    static_assert(std::tuple_size<Current>::value == sizeof...(I), "one value per constructor parameter");
-    (check(Child::kivParameterNames[I], std::get<I>(current), std::get<I>(given)) && ...);
+  // The iterator counts the owner, so that the owner stays while it is
+  // walked; an owner being destroyed (no references left) is not counted,
+  // since counting it again would end it a second time.
+  Kiv::Ptr<Owner> countedOwner() const { return Kiv::Ptr<Owner>(owner_->references() ? owner_ : nullptr); }
+
+  template <class Given, std::size_t... I>
+  static void check(Child const& child, Given const& given, std::index_sequence<I...>) {
+    auto const current = child.kivParameters();
+    static_assert(std::tuple_size<decltype(current)>::value == sizeof...(I), "one value per constructor parameter");
+    (checkOne(Child::kivParameterNames[I], std::get<I>(current), std::get<I>(given)), ...);
   }
-  template <class A, class B>
-  static bool check(char const* name, A const& current, B const& given) {
-    if (current.ptr() == given.ptr()) return true;
-    Kiv::throwNameInUseException(
-        "Reinstantiating the pointer interface where constructor parameter attribute _" + Kiv::String8(name) +
-        " has a different value of " + kivParameterText(given) + " than the current value of " +
-        kivParameterText(current) + " not allowed");
+  template <class T>
+  static void checkOne(char const* name, Kiv::Ptr<T> const& current, Kiv::Ptr<T> const& given) {
+    if (current == given) return;
+    Kiv::throwNameInUseException("Reinstantiating the pointer interface where constructor parameter attribute _" +
+                                 Kiv::String8(name) + " has a different value of " + kivParameterText(given) +
+                                 " than the current value of " + kivParameterText(current) + " not allowed");
   }
 
+  Owner* const owner_;  // non-owning: the owner holds this collection
   Map map_;
 };
 

@@ -1,0 +1,207 @@
+// The port reflector on its own: state reflection timed by the clock,
+// flushes and their reports, the gating by `initialized`, and the wiring of
+// its wrapped attributes (re-pointing, zombies, deletion).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "ReflectorFixture.h"
+
+namespace ReflectorTesting {
+namespace {
+
+using Bridging::TopoPortStateReflector;
+using Bridging::Topology::TopoPortConfig;
+
+std::string entry(char const* handler) { return entryTrace("TopoPortStateReflector", handler); }
+
+class PortStateReflector : public ReflectorTest {
+ protected:
+  // Port Ethernet1 of topology "red", made as its topology reflector makes
+  // it (one clock for both clocks); `settle` lets the first call-backs pass.
+  Kiv::Ptr<TopoPortStateReflector> reflect(bool settle = true) {
+    auto r = Kiv::make<TopoPortStateReflector>(intf("Ethernet1"), config, status, brConfig, brStatus, topoConfig,
+                                               topoConfig->topoConfigIs("red"), clock, clock);
+    r->hasNotificationActiveIs(true);
+    if (settle) runUntil(1.0), traces();
+    return r;
+  }
+
+  Kiv::Ptr<TopoPortConfig> config = port("red", "Ethernet1").first;
+  Kiv::Ptr<Bridging::Topology::TopoPortStatus> status = port("red", "Ethernet1").second;
+};
+
+TEST_F(PortStateReflector, ConstructionRunsEveryHandlerThenSchedulesADifferingStateWithoutFlushing) {
+  vlan(10, "red");
+  learn(10, 1, "Ethernet1");
+  config->stateIs(PortState::forwarding);
+  config->fdbFlushIs(4);
+  auto r = reflect(false);
+  EXPECT_EQ(traces(), (Log{entry("handleState"), entry("handleFdbFlush"), entry("handleClock"),
+                           entry("handleFdbClock"), entry("handleInitialized"), entry("handleState"),
+                           "7 handleState: Scheduling state update for port Ethernet1 to forwarding"}));
+  EXPECT_EQ(r->lastFdbFlush(), 4.0) << "the counter present at creation counts as handled";
+  EXPECT_EQ(hosts(10), Log{"10:1"});
+  runUntil(delay / 2);
+  EXPECT_EQ(status->state(), PortState::disabled);
+  runUntil(delay);
+  EXPECT_EQ(status->state(), PortState::forwarding);
+}
+
+TEST_F(PortStateReflector, OneCallBackCopiesTheLatestConfiguredStateEvenWhenItIsBackToTheStatus) {
+  auto r = reflect();
+  config->stateIs(PortState::learning);
+  runUntil(1.0 + delay / 2);
+  config->stateIs(PortState::forwarding);  // re-armed for a later time
+  runUntil(1.0 + delay);
+  EXPECT_EQ(status->state(), PortState::disabled);
+  runUntil(1.0 + delay / 2 + delay);
+  EXPECT_EQ(status->state(), PortState::forwarding);
+  EXPECT_EQ(traces(7), (Log{"7 handleState: Scheduling state update for port Ethernet1 to learning",
+                            "7 handleState: Scheduling state update for port Ethernet1 to forwarding",
+                            "7 handleClock: Reflecting state for port Ethernet1 to forwarding"}));
+
+  config->stateIs(PortState::learning);
+  config->stateIs(PortState::forwarding);  // equal to the status: the arming stays
+  runUntil(2.0);
+  EXPECT_EQ(traces(7), (Log{"7 handleState: Scheduling state update for port Ethernet1 to learning",
+                            "7 handleClock: Reflecting state for port Ethernet1 to forwarding"}));
+}
+
+TEST_F(PortStateReflector, FlushDeletesThisPortsHostsInVlansOfThisVeryTopologyAndReportsOnTheFdbClock) {
+  for (auto [vid, topo] : {std::pair{10, "red"}, {11, "red"}, {20, "blue"}, {30, "red"}})
+    vlan(static_cast<std::uint16_t>(vid), topo);
+  // VLAN 30 maps to another object of the same name; VLAN 40 has no
+  // forwarding database.
+  topoConfig->vidToTopoMapIs(Bridging::VlanId(30), Kiv::make<Bridging::Topology::TopoConfig>("red"));
+  brConfig->vlanConfigIs(Bridging::VlanId(40));
+  topoConfig->vidToTopoMapIs(Bridging::VlanId(40), topoConfig->topoConfigIs("red"));
+  learn(10, 1, "Ethernet1");
+  learn(10, 2, "Ethernet2");
+  learn(10, 3, "Ethernet1");
+  learn(11, 4, "Ethernet1");
+  learn(20, 5, "Ethernet1");
+  learn(30, 6, "Ethernet1");
+  auto r = reflect();
+
+  config->fdbFlushIs(1);
+  EXPECT_EQ(hosts(10), Log{"10:2"});
+  EXPECT_EQ(hosts(11), Log{});
+  EXPECT_EQ(hosts(20), Log{"20:5"});
+  EXPECT_EQ(hosts(30), Log{"30:6"});
+  Log deleted = traces(3);
+  std::sort(deleted.begin(), deleted.end());
+  EXPECT_EQ(deleted, (Log{"3 doAddressTableFlush: Deleting host in vlan 10 addr 00:00:00:00:00:01",
+                          "3 doAddressTableFlush: Deleting host in vlan 10 addr 00:00:00:00:00:03",
+                          "3 doAddressTableFlush: Deleting host in vlan 11 addr 00:00:00:00:00:04"}));
+  runUntil(1.0 + delay / 2);
+  EXPECT_EQ(status->fdbFlushReport(), 0u) << "reported only by the fdb clock call-back";
+  runUntil(1.0 + delay);
+  EXPECT_EQ(status->fdbFlushReport(), 1u);
+  EXPECT_EQ(traces(7), Log{"7 handleFdbClock: Reflecting fdbFlush for port Ethernet1"});
+
+  // The same counter again is no new request.
+  learn(10, 7, "Ethernet1");
+  config->fdbFlushIs(1);
+  r->handleFdbFlush();
+  EXPECT_EQ(traces(), Log{entry("handleFdbFlush")});
+  EXPECT_EQ(hosts(10), (Log{"10:2", "10:7"}));
+}
+
+TEST_F(PortStateReflector, UninitializedHandlersOnlyTraceTheirEntry) {
+  vlan(10, "red");
+  learn(10, 1, "Ethernet1");
+  auto r = reflect();
+  r->initializedIs(false);
+  config->stateIs(PortState::forwarding);
+  config->fdbFlushIs(9);
+  r->handleClock();
+  r->handleFdbClock();
+  EXPECT_EQ(traces(), (Log{entry("handleState"), entry("handleFdbFlush"), entry("handleClock"),
+                           entry("handleFdbClock")}));
+  EXPECT_EQ(status->state(), PortState::disabled);
+  EXPECT_EQ(hosts(10), Log{"10:1"});
+}
+
+TEST_F(PortStateReflector, RepointingRunsTheHandlersAtOnceButANewWrapperRunsNone) {
+  auto r = reflect();
+  auto other = Kiv::make<TopoPortConfig>(intf("Ethernet1"));
+  other->stateIs(PortState::forwarding);
+  other->fdbFlushIs(3);
+  r->topoPortConfigIs(other);
+  EXPECT_EQ(traces(), (Log{entry("handleState"),
+                           "7 handleState: Scheduling state update for port Ethernet1 to forwarding",
+                           entry("handleFdbFlush"), entry("doAddressTableFlush")}));
+
+  EXPECT_EQ(r->topoPortConfigDel(), other);
+  config->stateIs(PortState::learning);
+  r->topoPortConfigIs(config);
+  EXPECT_EQ(traces(), Log{}) << "no wrapper was there, so none is re-pointed";
+  config->stateIs(PortState::discarding);
+  EXPECT_EQ(traces(7), Log{"7 handleState: Scheduling state update for port Ethernet1 to discarding"});
+
+  // A deleted clock attribute: its wrapper is gone, nothing to arm.
+  EXPECT_EQ(r->clockDel(), clock);
+  EXPECT_EQ(r->clock(), nullptr);
+  config->stateIs(PortState::forwarding);
+  EXPECT_EQ(traces(7), Log{});
+}
+
+TEST_F(PortStateReflector, ZombieWrappersAndZombieReflectorsCallNoHandler) {
+  auto r = reflect();
+  auto extra = r->newTopoPortConfig(config);
+  extra->kivDoZombieReactors(true);
+  extra->hasNotificationActiveIs(true);  // notified again, still a zombie
+  config->stateIs(PortState::forwarding);
+  EXPECT_EQ(traces(), (Log{entry("handleState"),
+                           "7 handleState: Scheduling state update for port Ethernet1 to forwarding"}))
+      << "only the reflector's own wrapper calls the handler";
+  extra->onState();
+  extra->notifierIs(Kiv::make<TopoPortConfig>(intf("Ethernet9")));
+  EXPECT_EQ(traces(), Log{});
+
+  r->kivDoZombieReactors(true);
+  config->stateIs(PortState::learning);
+  runUntil(2.0);
+  EXPECT_EQ(traces(), Log{});
+  EXPECT_EQ(status->state(), PortState::disabled);
+  r->kivDoZombieReactors(false);
+  config->stateIs(PortState::forwarding);
+  EXPECT_EQ(traces(7), Log{"7 handleState: Scheduling state update for port Ethernet1 to forwarding"});
+}
+
+TEST_F(PortStateReflector, MissingReferencesSkipTheWorkThatNeedsThem) {
+  vlan(10, "red");
+  learn(10, 1, "Ethernet1");
+  Kiv::make<TopoPortStateReflector>(intf("Ethernet1"), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                    nullptr)
+      ->handleFdbClock();
+  // Without bridging references or clocks a flush request is recorded, but
+  // there is nothing to delete and nothing to arm.
+  auto r = Kiv::make<TopoPortStateReflector>(intf("Ethernet1"), config, status, nullptr, nullptr, nullptr, nullptr,
+                                             nullptr, nullptr);
+  r->hasNotificationActiveIs(true);
+  config->stateIs(PortState::forwarding);
+  config->fdbFlushIs(2);
+  runUntil(1.0);
+  EXPECT_EQ(r->lastFdbFlush(), 2.0);
+  EXPECT_EQ(hosts(10), Log{"10:1"});
+  EXPECT_EQ(status->state(), PortState::disabled);
+  EXPECT_EQ(traces(7), Log{});
+}
+
+TEST_F(PortStateReflector, ALastFlushThatIsNoCounterIsNotReported) {
+  auto r = reflect();
+  for (double bad : {-1.0, 4294967296.0, std::nan("")}) {
+    r->lastFdbFlushIs(bad);
+    r->handleFdbClock();
+    EXPECT_EQ(status->fdbFlushReport(), 0u) << bad;
+  }
+  r->lastFdbFlushIs(7.9);
+  r->handleFdbClock();
+  EXPECT_EQ(status->fdbFlushReport(), 7u) << "truncated toward zero";
+}
+
+}  // namespace
+}  // namespace ReflectorTesting
