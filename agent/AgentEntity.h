@@ -81,16 +81,6 @@ class BRIDGING_API AgentEntity : public Kiv::Entity {
 
  protected:
   explicit AgentEntity(Kiv::Name const& name) : Kiv::Entity(name) {}
-
-  // A new type object for E, a kind of entity, known to the entity type as
-  // one of its derived types. Made once, by E::_fwkType(); it lives for the
-  // whole process.
-  static Kiv::KivType* newType(char const* shortName) {
-    Kiv::Ptr<Kiv::KivType> const entity = Kiv::Entity::_fwkType();
-    auto* type = new Kiv::KivType(shortName, nullptr, entity, 0);
-    entity->derivedTypeQEnq(Kiv::Ptr<Kiv::KivType>(type));
-    return type;
-  }
 };
 
 }  // namespace Bridging::Orva

@@ -13,11 +13,6 @@ Config::Config(Kiv::Name name) : AgentEntity<Config>(name) {}
 
 Config::~Config() = default;
 
-Kiv::Ptr<Kiv::KivType> Config::_fwkType() {
-  static Kiv::KivType* const type = newType("Config");
-  return Kiv::Ptr<Kiv::KivType>(type);
-}
-
 Kiv::String8 Config::attributeString(Kiv::AttributeId id) const {
   switch (id) {
     case extTapDeviceAttrId: return "extTapDevice";
@@ -87,3 +82,12 @@ Config::KivExtTapDeviceIterator Config::kivExtTapDeviceIterator() {
 Kiv::Ptr<Config> configFactory(Kiv::Name name) { return Config::ConfigIs(name); }
 
 }  // namespace Bridging::Orva
+
+namespace Kiv {
+
+template <>
+Ptr<Bridging::Orva::Config> strepToValue<Ptr<Bridging::Orva::Config>>(String8 const& s) {
+  return strepToEntity<Bridging::Orva::Config>(s);
+}
+
+}  // namespace Kiv

@@ -60,6 +60,15 @@ class BRIDGING_API Config : public AgentEntity<Config> {
     // value, and the record is discarded as a whole by its frame.
     TapDevice(Kiv::NboAttrLog::In* in, Kiv::StreamBogon);
 
+    // The type object and the generic adapter (agent/GenericAdapters.h).
+    class _Type;
+    class GenericIf_;
+
+    static constexpr Kiv::AttributeId nameAttrId = 2;
+    static constexpr Kiv::AttributeId filenoAttrId = 3;
+
+    // The registered type (agent/Registration.cpp): made on first use,
+    // after the agent model's registration has been offered.
     static Kiv::Ptr<Kiv::KivType> _fwkType();
     Kiv::Ptr<Kiv::KivType> fwkType() const { return _fwkType(); }
 
@@ -95,6 +104,10 @@ class BRIDGING_API Config : public AgentEntity<Config> {
   };
   using Notifiee = Kiv::Entity::NotifieeOf<Config, NotifieeConst>;
 
+  // The type object and the generic adapter (agent/GenericAdapters.h).
+  class _Type;
+  class GenericIf_;
+
   static constexpr Kiv::AttributeId extTapDeviceAttrId = 258;
   static constexpr Kiv::AttributeId completeAttrId = 259;
 
@@ -103,6 +116,8 @@ class BRIDGING_API Config : public AgentEntity<Config> {
   explicit Config(Kiv::Name name);
   ~Config() override;
 
+  // The registered type (agent/Registration.cpp): made on first use,
+  // after the agent model's registration has been offered.
   static Kiv::Ptr<Kiv::KivType> _fwkType();
   Kiv::String8 attributeString(Kiv::AttributeId id) const override;
 
@@ -153,6 +168,8 @@ class BRIDGING_API Config : public AgentEntity<Config> {
   // Iterators come to their end.
   void extTapDeviceDelAll();
   std::uint32_t extTapDevices() const noexcept { return extTapDevice_.members(); }
+  // Raised by every addition and deletion of a member.
+  std::uint32_t extTapDeviceVersion() const noexcept { return extTapDevice_.version(); }
 
   ExtTapDeviceIterator extTapDeviceIterator();
   // At the member under `key` or, when there is none, at the first member
@@ -194,5 +211,10 @@ namespace Kiv {
 // exception "junk at column <n> deserializing <s>" (exception id 12).
 template <>
 BRIDGING_API Bridging::Orva::Config::TapDevice strepToValue<Bridging::Orva::Config::TapDevice>(String8 const& s);
+
+// Parses the whole of `s` as a reference to a configuration: its full name
+// in the string text form, or None for null (Kiv::strepToEntity).
+template <>
+BRIDGING_API Ptr<Bridging::Orva::Config> strepToValue<Ptr<Bridging::Orva::Config>>(String8 const& s);
 
 }  // namespace Kiv

@@ -13,11 +13,6 @@ Status::Status(Kiv::Name name) : AgentEntity<Status>(name) {}
 
 Status::~Status() = default;
 
-Kiv::Ptr<Kiv::KivType> Status::_fwkType() {
-  static Kiv::KivType* const type = newType("Status");
-  return Kiv::Ptr<Kiv::KivType>(type);
-}
-
 Kiv::String8 Status::attributeString(Kiv::AttributeId id) const {
   switch (id) {
     case initializedAttrId: return "initialized";
@@ -41,3 +36,12 @@ void Status::fabricDeviceNameIs(Kiv::String8 name) {
 Kiv::Ptr<Status> statusFactory(Kiv::Name name) { return Status::StatusIs(name); }
 
 }  // namespace Bridging::Orva
+
+namespace Kiv {
+
+template <>
+Ptr<Bridging::Orva::Status> strepToValue<Ptr<Bridging::Orva::Status>>(String8 const& s) {
+  return strepToEntity<Bridging::Orva::Status>(s);
+}
+
+}  // namespace Kiv

@@ -17,6 +17,7 @@
 #include "Kiv/KivType.h"
 #include "Kiv/Name.h"
 #include "Kiv/Ptr.h"
+#include "Kiv/Strep.h"
 #include "Kiv/String8.h"
 #include "Kiv/Types.h"
 #include "agent/AgentEntity.h"
@@ -32,6 +33,10 @@ class BRIDGING_API Status : public AgentEntity<Status> {
   };
   using Notifiee = Kiv::Entity::NotifieeOf<Status, NotifieeConst>;
 
+  // The type object and the generic adapter (agent/GenericAdapters.h).
+  class _Type;
+  class GenericIf_;
+
   static constexpr Kiv::AttributeId initializedAttrId = 258;
   static constexpr Kiv::AttributeId fabricDeviceNameAttrId = 259;
 
@@ -40,6 +45,8 @@ class BRIDGING_API Status : public AgentEntity<Status> {
   explicit Status(Kiv::Name name);
   ~Status() override;
 
+  // The registered type (agent/Registration.cpp): made on first use,
+  // after the agent model's registration has been offered.
   static Kiv::Ptr<Kiv::KivType> _fwkType();
   Kiv::String8 attributeString(Kiv::AttributeId id) const override;
 
@@ -59,3 +66,12 @@ class BRIDGING_API Status : public AgentEntity<Status> {
 BRIDGING_API Kiv::Ptr<Status> statusFactory(Kiv::Name name);
 
 }  // namespace Bridging::Orva
+
+namespace Kiv {
+
+// Parses the whole of `s` as a reference to a status entity: its full name
+// in the string text form, or None for null (Kiv::strepToEntity).
+template <>
+BRIDGING_API Ptr<Bridging::Orva::Status> strepToValue<Ptr<Bridging::Orva::Status>>(String8 const& s);
+
+}  // namespace Kiv

@@ -47,11 +47,6 @@ Config::TapDevice::TapDevice(Kiv::String8::IteratorConst& it, Kiv::String8::Iter
 Config::TapDevice::TapDevice(Kiv::NboAttrLog::In* in, Kiv::StreamBogon)
     : name_(in->nextString()), fileno_(in->nextU16()) {}
 
-Kiv::Ptr<Kiv::KivType> Config::TapDevice::_fwkType() {
-  static Kiv::KivType* const type = new Kiv::KivType("TapDevice", nullptr, nullptr, 0);
-  return Kiv::Ptr<Kiv::KivType>(type);
-}
-
 Kiv::String8 valueToStrep(Config::TapDevice const& v) {
   return "Value('Bridging::Orva::Config::TapDevice', ** {'name': " + Kiv::valueToStrep(v.name()) +
          ", 'fileno': " + Kiv::valueToStrep(static_cast<unsigned long long>(v.fileno())) + "})";

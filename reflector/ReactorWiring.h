@@ -294,6 +294,8 @@ class ChildCollection {
 
   Kiv::Ptr<Child> member(Key const& key) const { return map_.member(key); }
   std::uint32_t members() const noexcept { return map_.members(); }
+  // The change counter: raised by every insertion and removal.
+  std::uint32_t version() const noexcept { return map_.version(); }
 
   // xIs: the existing child when its parameters are the same objects as
   // `parameters`; otherwise throws the reinstantiation error naming the

@@ -57,10 +57,6 @@ TopoPortStateReflector::TopoPortStateReflector(Pyrel::IntfId const& intfId,
 
 TopoPortStateReflector::~TopoPortStateReflector() { kivTearDown(); }
 
-Kiv::Ptr<Kiv::KivType> TopoPortStateReflector::_fwkType() {
-  static Kiv::KivType* const type = new Kiv::KivType("TopoPortStateReflector", nullptr, nullptr, 0);
-  return Kiv::Ptr<Kiv::KivType>(type);
-}
 Kiv::Ptr<Kiv::KivType> TopoPortStateReflector::fwkType() const { return _fwkType(); }
 
 void TopoPortStateReflector::handleInitialized() {
@@ -164,10 +160,6 @@ TopoStateReflector::TopoStateReflector(Kiv::String8 const& name, Kiv::Ptr<Topolo
 
 TopoStateReflector::~TopoStateReflector() { kivTearDown(); }
 
-Kiv::Ptr<Kiv::KivType> TopoStateReflector::_fwkType() {
-  static Kiv::KivType* const type = new Kiv::KivType("TopoStateReflector", nullptr, nullptr, 0);
-  return Kiv::Ptr<Kiv::KivType>(type);
-}
 Kiv::Ptr<Kiv::KivType> TopoStateReflector::fwkType() const { return _fwkType(); }
 
 void TopoStateReflector::topoPortStateReflectorNotify(Pyrel::IntfId, Kiv::Ptr<TopoPortStateReflector> const&) {}
@@ -246,10 +238,6 @@ StateReflector::StateReflector(Kiv::Ptr<Topology::Config> const& config,
 
 StateReflector::~StateReflector() { kivTearDown(); }
 
-Kiv::Ptr<Kiv::KivType> StateReflector::_fwkType() {
-  static Kiv::KivType* const type = new Kiv::KivType("StateReflector", nullptr, nullptr, 0);
-  return Kiv::Ptr<Kiv::KivType>(type);
-}
 Kiv::Ptr<Kiv::KivType> StateReflector::fwkType() const { return _fwkType(); }
 
 void StateReflector::topoStateReflectorNotify(Kiv::String8, Kiv::Ptr<TopoStateReflector> const&) {}

@@ -39,6 +39,7 @@
 #include "Kiv/KivType.h"
 #include "Kiv/Ptr.h"
 #include "Kiv/String8.h"
+#include "Kiv/Types.h"
 #include "Lumo/Bridging.h"
 #include "Lumo/Topology.h"
 #include "Pyrel/IntfId.h"
@@ -54,6 +55,28 @@ class BRIDGING_API TopoPortStateReflector : public Reactor<TopoPortStateReflecto
   class KivTopoPortConfig;
   class KivClock;
   class KivFdbClock;
+  // The type object and the generic adapter (reflector/GenericAdapters.h).
+  class _Type;
+  class GenericIf_;
+
+  // Attribute ids of the type registry (reflector/Registration.h).
+  static constexpr Kiv::AttributeId intfIdAttrId = 130;
+  static constexpr Kiv::AttributeId topoPortConfigAttrId = 131;
+  static constexpr Kiv::AttributeId topoPortStatusAttrId = 132;
+  static constexpr Kiv::AttributeId brConfigAttrId = 133;
+  static constexpr Kiv::AttributeId brStatusAttrId = 134;
+  static constexpr Kiv::AttributeId brTopoConfigAttrId = 135;
+  static constexpr Kiv::AttributeId topoConfigAttrId = 136;
+  static constexpr Kiv::AttributeId clockAttrId = 137;
+  static constexpr Kiv::AttributeId fdbClockAttrId = 138;
+  static constexpr Kiv::AttributeId lastFdbFlushAttrId = 139;
+  static constexpr Kiv::AttributeId handleStateAttrId = 140;
+  static constexpr Kiv::AttributeId handleFdbFlushAttrId = 141;
+  static constexpr Kiv::AttributeId handleClockAttrId = 142;
+  static constexpr Kiv::AttributeId handleFdbClockAttrId = 143;
+  static constexpr Kiv::AttributeId doAddressTableFlushAttrId = 144;
+  static constexpr Kiv::AttributeId initializedAttrId = 145;
+  static constexpr Kiv::AttributeId handleInitializedAttrId = 146;
 
   // Made by the topology reflector (newTopoPortStateReflector). Runs the
   // handlers once, ending initialized; the maker then switches its
@@ -65,6 +88,8 @@ class BRIDGING_API TopoPortStateReflector : public Reactor<TopoPortStateReflecto
                          Kiv::Ptr<Kiv::Clock> const& fdbClock);
   ~TopoPortStateReflector() override;
 
+  // The type object: made on first use, and registered with the runtime's
+  // registry as soon as it takes registrations (reflector/Registration.cpp).
   static Kiv::Ptr<Kiv::KivType> _fwkType();
   Kiv::Ptr<Kiv::KivType> fwkType() const override;
 
@@ -193,6 +218,26 @@ class BRIDGING_API TopoStateReflector : public Reactor<TopoStateReflector>,
   class KivBrConfig;
   class KivBrStatus;
   class KivBrTopoConfig;
+  // The type object and the generic adapter (reflector/GenericAdapters.h).
+  class _Type;
+  class GenericIf_;
+
+  // Attribute ids of the type registry (reflector/Registration.h). 139 and
+  // 141 belong to no attribute.
+  static constexpr Kiv::AttributeId nameAttrId = 130;
+  static constexpr Kiv::AttributeId topoConfigAttrId = 131;
+  static constexpr Kiv::AttributeId topoStatusAttrId = 132;
+  static constexpr Kiv::AttributeId brConfigAttrId = 133;
+  static constexpr Kiv::AttributeId brStatusAttrId = 134;
+  static constexpr Kiv::AttributeId brTopoConfigAttrId = 135;
+  static constexpr Kiv::AttributeId clockAttrId = 136;
+  static constexpr Kiv::AttributeId topoPortStateReflectorAttrId = 137;
+  static constexpr Kiv::AttributeId handleTopoPortConfigAttrId = 138;
+  static constexpr Kiv::AttributeId handleTopoPortStatusAttrId = 140;
+  static constexpr Kiv::AttributeId handleCollectionChangeAttrId = 142;
+  static constexpr Kiv::AttributeId doSyncPortAttrId = 143;
+  static constexpr Kiv::AttributeId initializedAttrId = 144;
+  static constexpr Kiv::AttributeId handleInitializedAttrId = 145;
 
   // Made by the system reflector (newTopoStateReflector). Runs the handlers
   // once, which makes the port reflectors of the ports present now, ending
@@ -203,6 +248,8 @@ class BRIDGING_API TopoStateReflector : public Reactor<TopoStateReflector>,
                      Kiv::Ptr<Kiv::Clock> const& clock);
   ~TopoStateReflector() override;
 
+  // The type object: made on first use, and registered with the runtime's
+  // registry as soon as it takes registrations (reflector/Registration.cpp).
   static Kiv::Ptr<Kiv::KivType> _fwkType();
   Kiv::Ptr<Kiv::KivType> fwkType() const override;
 
@@ -284,6 +331,8 @@ class BRIDGING_API TopoStateReflector : public Reactor<TopoStateReflector>,
   // Deletes every member through an iterator. Other iterators stay valid.
   void topoPortStateReflectorDelAll() { topoPortStateReflector_.delAll(); }
   std::uint32_t topoPortStateReflectors() const noexcept { return topoPortStateReflector_.members(); }
+  // Raised by every insertion and removal of a member.
+  std::uint32_t topoPortStateReflectorVersion() const noexcept { return topoPortStateReflector_.version(); }
   TopoPortStateReflectorIterator topoPortStateReflectorIterator() { return topoPortStateReflector_.iterator(); }
   TopoPortStateReflectorIterator topoPortStateReflectorIterator(Pyrel::IntfId const& intfId) {
     return topoPortStateReflector_.iterator(intfId);
@@ -403,6 +452,24 @@ class BRIDGING_API StateReflector : public Reactor<StateReflector> {
   class KivStatus;
   class KivBrConfig;
   class KivBrStatus;
+  // The type object and the generic adapter (reflector/GenericAdapters.h).
+  class _Type;
+  class GenericIf_;
+
+  // Attribute ids of the type registry (reflector/Registration.h). 137 and
+  // 139 belong to no attribute.
+  static constexpr Kiv::AttributeId configAttrId = 130;
+  static constexpr Kiv::AttributeId statusAttrId = 131;
+  static constexpr Kiv::AttributeId brConfigAttrId = 132;
+  static constexpr Kiv::AttributeId brStatusAttrId = 133;
+  static constexpr Kiv::AttributeId clockAttrId = 134;
+  static constexpr Kiv::AttributeId topoStateReflectorAttrId = 135;
+  static constexpr Kiv::AttributeId handleTopoConfigAttrId = 136;
+  static constexpr Kiv::AttributeId handleTopoStatusAttrId = 138;
+  static constexpr Kiv::AttributeId handleCollectionChangeAttrId = 140;
+  static constexpr Kiv::AttributeId doSyncTopoAttrId = 141;
+  static constexpr Kiv::AttributeId initializedAttrId = 142;
+  static constexpr Kiv::AttributeId handleInitializedAttrId = 143;
 
   // Made by stateReflectorFactory, which switches its notification on. Runs
   // the handlers once, which makes the topology reflectors of the
@@ -412,6 +479,8 @@ class BRIDGING_API StateReflector : public Reactor<StateReflector> {
                  Kiv::Ptr<Kiv::Clock> const& clock);
   ~StateReflector() override;
 
+  // The type object: made on first use, and registered with the runtime's
+  // registry as soon as it takes registrations (reflector/Registration.cpp).
   static Kiv::Ptr<Kiv::KivType> _fwkType();
   Kiv::Ptr<Kiv::KivType> fwkType() const override;
 
@@ -480,6 +549,8 @@ class BRIDGING_API StateReflector : public Reactor<StateReflector> {
   // Deletes every member through an iterator. Other iterators stay valid.
   void topoStateReflectorDelAll() { topoStateReflector_.delAll(); }
   std::uint32_t topoStateReflectors() const noexcept { return topoStateReflector_.members(); }
+  // Raised by every insertion and removal of a member.
+  std::uint32_t topoStateReflectorVersion() const noexcept { return topoStateReflector_.version(); }
   TopoStateReflectorIterator topoStateReflectorIterator() { return topoStateReflector_.iterator(); }
   TopoStateReflectorIterator topoStateReflectorIterator(Kiv::String8 const& name) {
     return topoStateReflector_.iterator(name);

@@ -26,6 +26,16 @@ Clock::~Clock() {
   for (auto const& entry : entries) eventLoop().timerDel(entry);
 }
 
+Ptr<KivType> Clock::_fwkType() {
+  static KivType* const type = [] {
+    auto* t = new KivType("Kiv::Clock", KivType::entityType());
+    KivType::entityType()->derivedTypeQEnq(Ptr<KivType>(t));
+    return t;
+  }();
+  return Ptr<KivType>(type);
+}
+Ptr<KivType> Clock::fwkType() const { return _fwkType(); }
+
 double Clock::time() const { return now(); }
 
 String8 Clock::attributeString(AttributeId id) const {

@@ -38,6 +38,7 @@
 #include "Kiv/Entity.h"
 #include "Kiv/EventLoop.h"
 #include "Kiv/Export.h"
+#include "Kiv/KivType.h"
 
 namespace Kiv {
 
@@ -52,6 +53,11 @@ class KIV_API Clock : public Entity {
 
   static Ptr<Clock> ClockIs(Name const& name);
   ~Clock() override;
+
+  // The type "Kiv::Clock", derived from the entity type: the type of the
+  // clock attributes of registered types.
+  static Ptr<KivType> _fwkType();
+  Ptr<KivType> fwkType() const override;
 
   // The event loop's current time.
   double time() const;

@@ -270,7 +270,7 @@ Ptr<GenericIf> GenericIfEntity::attributeOp(AttributeOp const& op, Ptr<GenericIf
       entity->isNondestructingIs(*v);
       return nullptr;
     }
-    case 154:  // kivHasAttrLogInterface, a function attribute
+    case Attr::kivHasAttrLogInterface:  // a function attribute
       if (op.code != opGet) throwOpNotSupportedException("kivHasAttrLogInterface", op.code, false);
       return Builtin<bool>::genericIf(entity->kivHasAttrLogInterface(), isConst());
     default:

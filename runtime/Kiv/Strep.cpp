@@ -316,6 +316,14 @@ void rethrowFromDeserializeAttr(RangeException const& e, String8 const& attribut
 
 // --- Whole strings
 
+void cannotConvert(String8::IteratorConst const& it, String8::IteratorConst const& end, KivType const& type) {
+  std::size_t const from = it.position();
+  std::size_t const to = end.position() < it.string().size() ? end.position() : it.string().size();
+  String8 const text = from < to ? it.string().substr(from, to - from) : String8();
+  throwRangeException("cannot convert " + text + format(" at column %lld to ", static_cast<long long>(from)) +
+                      type.qualifiedName());
+}
+
 void needEndOfStrep(String8::IteratorConst const& it, String8 const& input) {
   if (it.position() >= input.size()) return;
   // The input is appended rather than formatted with %s, so that a NUL

@@ -37,6 +37,7 @@
 namespace Kiv {
 
 class Entity;
+class KivType;
 class PtrInterface;
 
 // printf-style formatting into a string.
@@ -116,6 +117,12 @@ KIV_API double sequenceToValue(String8::IteratorConst& it, String8::IteratorCons
 // throws.
 KIV_API Ptr<Entity> sequenceToValueOfPtr(String8::IteratorConst& it, String8::IteratorConst const& end, Entity*);
 
+// Throws the RangeException "cannot convert <text> at column <n> to
+// <type>": the text between `it` and `end` (a value just read) is not of
+// the qualified type `type`.
+[[noreturn]] KIV_API void cannotConvert(String8::IteratorConst const& it, String8::IteratorConst const& end,
+                                        KivType const& type);
+
 // The reader for type V, chosen by its type tag.
 template <class V, class It>
 V sequenceToValue(It& it, It const& end) {
@@ -183,6 +190,27 @@ template <>
 KIV_API unsigned short strepToValue<unsigned short>(String8 const& s);
 template <>
 KIV_API Name strepToValue<Name>(String8 const& s);
+
+// Parses all of `s` as a reference to an entity of class E (an entity
+// reference as sequenceToValueOfPtr reads it, with optional white space
+// around it): None gives null; an entity of another class is refused with
+// cannotConvert naming E's type; trailing text throws as needEndOfStrep
+// does. E and Kiv::Entity must be complete where this is used.
+template <class E>
+Ptr<E> strepToEntity(String8 const& s) {
+  return parseWholeStrep<Ptr<E>>(s, [](String8::IteratorConst& it, String8::IteratorConst const& end) {
+    String8::IteratorConst const start = it;
+    Ptr<Entity> const e = sequenceToValueOfPtr(it, end, static_cast<Entity*>(nullptr));
+    if (!e) return Ptr<E>();
+    E* const typed = dynamic_cast<E*>(e.ptr());
+    if (!typed) {
+      String8::IteratorConst const read = it;
+      it = start;
+      cannotConvert(start, read, *E::_fwkType());
+    }
+    return Ptr<E>(typed);
+  });
+}
 
 // The same with a type tag, which only selects T.
 template <class T>

@@ -17,6 +17,8 @@ constexpr AttributeId name = 1;
 constexpr AttributeId parent = 2;
 constexpr AttributeId zeroReferences = 5;
 constexpr AttributeId isNondestructing = 6;
+// A function attribute: whether the entity has an attribute-log side.
+constexpr AttributeId kivHasAttrLogInterface = 154;
 constexpr AttributeId allAttributes = 0xFFFFFFFFu;
 constexpr AttributeId allAttributesReset = 0xFFFFFFFEu;
 }  // namespace Attr

@@ -52,7 +52,7 @@ TEST(Registry, BuiltAttributesAndTheKeyAttributeOfACollection) {
   ASSERT_TRUE(key);
   EXPECT_EQ(key->name(), Kiv::String8("intfId"));
   EXPECT_FALSE(static_cast<Kiv::KivAttr const&>(*table).attr(Kiv::String8("intfId")));
-  auto coll = table->attrIs("children", t, key, nullptr, Kiv::KivAttrFlags{0x09a20103u, 0x10000400u}, 137);
+  auto coll = table->attrIs("children", Kiv::KivType::entityType(), key, nullptr, Kiv::KivAttrFlags{0x09a20103u, 0x10000400u}, 137);
   coll->argNameQEnq("intfId");
   coll->argTypeQEnq("Pyrel::IntfId");
   coll->keyNameIs("intfId");

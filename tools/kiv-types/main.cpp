@@ -5,7 +5,8 @@
 //                                           (the type nodes its initializers made)
 //   kiv-types LIBRARY TYPE [ARG...] [-- OP...]
 //       make an instance of TYPE from its constructor arguments (each given
-//       in its text form) and apply the operations in order:
+//       in its text form; an entity as its full name from the root
+//       directory, or None) and apply the operations in order:
 //         get ATTR            print the attribute's value
 //         set ATTR VALUE      set it from its text form
 //         call FUNC [ARG...]  call a function attribute (arguments end at the
@@ -24,10 +25,12 @@
 #include <string>
 #include <vector>
 
+#include "Kiv/Entity.h"
 #include "Kiv/Exception.h"
 #include "Kiv/GenericIf.h"
 #include "Kiv/KivAttr.h"
 #include "Kiv/KivType.h"
+#include "Kiv/Strep.h"
 
 namespace {
 
@@ -77,10 +80,23 @@ void list(std::vector<Ptr<KivType>> const& types) {
   }
 }
 
+// The adapter of the entity that `text` refers to (an entity's full name
+// from the root directory, or None for null), which must be of type `t`.
+// The tool reads references itself, so that entity types without a text
+// factory of their own take them too.
+Ptr<GenericIf> parseEntityReference(Ptr<KivType> const& t, String8 const& text) {
+  Ptr<Kiv::Entity> const e = Kiv::strepToEntity<Kiv::Entity>(text);
+  if (e && !e->fwkType()->isA(t.ptr())) {
+    Kiv::throwRangeException("cannot convert " + text + " to " + t->qualifiedName());
+  }
+  return KivType::genericIf(e.ptr(), false);
+}
+
 // A generic value of the type named `typeName`, parsed from `text`.
 Ptr<GenericIf> parse(String8 const& typeName, std::string const& text) {
   Ptr<KivType> t = KivType::typeNode(typeName);
   if (!t) Kiv::throwRangeException("unknown type " + typeName);
+  if (t->isA(KivType::entityType().ptr())) return parseEntityReference(t, String8(text));
   return t->genericIfFromStrep(String8(text), false);
 }
 

@@ -1,0 +1,338 @@
+// The agent model's generic adapters: construction, attribute operations
+// and their errors, iteration, and the adapters' part in notification.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Kiv/Dir.h"
+#include "Kiv/EventLoop.h"
+#include "Kiv/GenericAccess.h"
+#include "Kiv/KivType.h"
+#include "Kiv/NboAttrLog.h"
+#include "agent/GenericAdapters.h"
+#include "agent/Registration.h"
+#include "tests/agent/AgentObservers.h"
+
+namespace {
+
+using namespace agent_test;
+using Bridging::Orva::Config;
+using Bridging::Orva::Status;
+using Kiv::GenericIf;
+using TapDevice = Config::TapDevice;
+using G = Kiv::Ptr<GenericIf>;
+using Heard = std::vector<std::string>;
+namespace Id = Kiv::ExceptionId;
+
+G str(char const* s) { return Kiv::Builtin<Kiv::String8>::genericIf(s); }
+G integer(int v) { return Kiv::Builtin<int>::genericIf(v); }
+G boolean(bool v) { return Kiv::Builtin<bool>::genericIf(v); }
+G tap(char const* name, std::uint16_t fileno) { return Kiv::genericValue(TapDevice(name, fileno), false); }
+G op(G const& g, Kiv::AttributeId id, std::uint32_t code, Kiv::Ptr<GenericIf const> const& index = nullptr,
+     G const& value = nullptr) {
+  return g->attributeOp({id, code}, index, value);
+}
+template <class T>
+T valueOf(Kiv::Ptr<GenericIf const> const& g) {
+  auto v = Kiv::genericValueOf<T>(g);
+  EXPECT_TRUE(v) << "not a value of the expected type";
+  return v ? *v : T();
+}
+char const* const constMessage = "attempting to modify a const instance";
+
+// Whether `f` throws the GenericIf error `id` naming `subject` (the const
+// error names nothing: its message is compared).
+::testing::AssertionResult fails(std::function<void()> const& f, std::uint32_t id, char const* subject) {
+  try {
+    f();
+  } catch (GenericIf::Error const& e) {
+    Kiv::String8 const named = id == Id::constInstance ? e.message() : e.subject();
+    if (e.hasId(id) && named == Kiv::String8(subject)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "threw \"" << e.message() << "\" naming \"" << e.subject() << "\"";
+  }
+  return ::testing::AssertionFailure() << "threw nothing";
+}
+
+TEST(TapDeviceGenericIf, ValueOperationsFieldsAndTheirErrors) {
+  auto const type = TapDevice::_fwkType();
+  auto const g = type->genericIf(GenericIf::list({}), true);
+  EXPECT_FALSE(g->isConst()) << "a new tap device is writable";
+  EXPECT_TRUE(fails([&] { type->genericIf(GenericIf::list({str("x")}), false); }, Id::unknownArg, "TapDevice"));
+  EXPECT_TRUE(valueOf<bool>(op(g, 0, GenericIf::opIsDefault)));
+  op(g, TapDevice::filenoAttrId, GenericIf::opSet, nullptr, integer(5));
+  EXPECT_FALSE(valueOf<bool>(op(g, 0, GenericIf::opIsDefault)));
+  EXPECT_TRUE(valueOf<bool>(op(g, 0, GenericIf::opEqual, tap("", 5))));
+  EXPECT_TRUE(valueOf<bool>(op(g, 0, GenericIf::opNotEqual, nullptr, tap("a", 5)))) << "the argument as the value";
+  EXPECT_TRUE(fails([&] { op(g, 0, GenericIf::opEqual); }, Id::type, "kivOpArg"));
+  EXPECT_TRUE(fails([&] { op(g, 0, GenericIf::opEqual, integer(5)); }, Id::type, "kivOpArg"));
+  EXPECT_TRUE(fails([&] { op(g, TapDevice::filenoAttrId, GenericIf::opSet, nullptr, integer(70000)); }, Id::type,
+                    "fileno"));
+  EXPECT_TRUE(fails([&] { op(g, TapDevice::nameAttrId, GenericIf::opGet, integer(0)); }, Id::badIndex, "name"));
+  EXPECT_TRUE(fails([&] { op(g, TapDevice::nameAttrId, GenericIf::opCount); }, Id::opNotSupported, "name"));
+  EXPECT_EQ(valueOf<TapDevice>(g), TapDevice("", 5)) << "refused writes change nothing";
+
+  auto const c = type->genericIfFromStrep(Bridging::Orva::valueToStrep(TapDevice("et'1", 3)), true);
+  EXPECT_TRUE(fails([&] { op(c, TapDevice::nameAttrId, GenericIf::opSet); }, Id::constInstance, constMessage));
+  EXPECT_EQ(valueOf<Kiv::String8>(op(c, TapDevice::nameAttrId, GenericIf::opGet)), Kiv::String8("et'1"));
+  EXPECT_TRUE(fails([&] { c->castTo(Kiv::Builtin<bool>::_fwkType()); }, Id::type, "TapDevice"));
+  EXPECT_TRUE(c->clone()->isConst());
+}
+
+TEST(EntityGenericConstruction, FromArgumentsTextAndOrphanRecords) {
+  auto const type = Config::_fwkType();
+  EXPECT_TRUE(fails([&] { type->genericIf(GenericIf::list({}), false); }, Id::type, "name"))
+      << "a list shorter than the arguments is not read past its end";
+  EXPECT_TRUE(fails([&] { type->genericIf(GenericIf::list({integer(1)}), false); }, Id::type, "name"));
+  EXPECT_TRUE(fails([&] { type->genericIf(GenericIf::list({str("a"), str("b")}), false); }, Id::unknownArg, "Config"));
+  EXPECT_TRUE(fails([&] { type->genericIf(str("a"), false); }, Id::type, "Kiv::GenericIf::List_"));
+  EXPECT_TRUE(fails([&] { Status::_fwkType()->genericIf(GenericIf::list({str("a"), str("b")}), false); },
+                    Id::unknownArg, "Status"));
+  auto const made = type->genericIf(GenericIf::list({Kiv::Builtin<Kiv::Name>::genericIf("made")}), true);
+  ASSERT_TRUE(Kiv::genericObject<Config>(made));
+  EXPECT_EQ(Kiv::genericObject<Config>(made)->name(), Kiv::Name("made"));
+  EXPECT_FALSE(made->isConst());
+  EXPECT_EQ(made->object()->references(), 1u) << "the adapter holds the entity; its observer does not";
+
+  auto const status = Bridging::Orva::statusFactory("statusText");
+  Kiv::Dir::root()->entryIs(status);
+  EXPECT_EQ(Kiv::genericObject<Status>(Status::_fwkType()->genericIfFromStrep(" '/statusText' ", false)), status.ptr());
+  EXPECT_FALSE(type->genericIfFromStrep("None", false)->object());
+  try {
+    type->genericIfFromStrep("'/statusText'", false);
+    ADD_FAILURE() << "a status is no configuration";
+  } catch (Kiv::RangeException const& e) {
+    EXPECT_EQ(e.message(), Kiv::String8("cannot convert '/statusText' at column 0 to Bridging::Orva::Config"));
+  }
+  Kiv::Dir::root()->entryDel("statusText");
+
+  auto out = Kiv::make<Kiv::NboAttrLog::Out>();
+  out << Kiv::String8("fromLog");
+  auto const e = Status::_fwkType()->newEntity(Kiv::make<Kiv::NboAttrLog::In>(out->bytes()));
+  ASSERT_TRUE(dynamic_cast<Status*>(e.ptr()));
+  EXPECT_EQ(e->name(), Kiv::Name("fromLog"));
+}
+
+class ConfigGenericIf : public ::testing::Test {
+ protected:
+  Kiv::Ptr<Config> config = Bridging::Orva::configFactory("cfg");
+  G g = Kiv::KivType::genericIf(config.ptr(), false);
+  G c = Kiv::KivType::genericIf(config.ptr(), true);
+};
+
+TEST_F(ConfigGenericIf, ConstAdapterRefusesModifyingCodesBeforeLookingAtAnything) {
+  EXPECT_TRUE(fails([&] { op(c, Config::completeAttrId, GenericIf::opSet); }, Id::constInstance, constMessage));
+  EXPECT_TRUE(fails([&] { op(c, Config::extTapDeviceAttrId, GenericIf::opSet); }, Id::constInstance, constMessage));
+  EXPECT_TRUE(fails([&] { op(c, Config::extTapDeviceAttrId, 255); }, Id::constInstance, constMessage));
+  EXPECT_TRUE(fails([&] { op(c, Kiv::Attr::isNondestructing, GenericIf::opSet, nullptr, boolean(true)); },
+                    Id::constInstance, constMessage));
+  EXPECT_FALSE(valueOf<bool>(op(c, Config::completeAttrId, GenericIf::opGet)));
+  EXPECT_FALSE(config->isNondestructing());
+}
+
+TEST_F(ConfigGenericIf, TapDevicesByStringKeyThroughTheEntity) {
+  for (std::uint32_t code : {GenericIf::opGet, GenericIf::opExists, GenericIf::opSet, GenericIf::opDel}) {
+    EXPECT_TRUE(fails([&] { op(g, Config::extTapDeviceAttrId, code, nullptr, tap("t", 1)); }, Id::type, "kiv_index"));
+    EXPECT_TRUE(fails([&] { op(g, Config::extTapDeviceAttrId, code, integer(1)); }, Id::type, "kiv_index"));
+  }
+  EXPECT_TRUE(fails([&] { op(g, Config::extTapDeviceAttrId, 5, str("k")); }, Id::opNotSupported, "extTapDevice"));
+  auto const exists = [&] { return valueOf<bool>(op(g, Config::extTapDeviceAttrId, GenericIf::opExists, str("et1"))); };
+  auto const version = [&] { return valueOf<unsigned int>(op(g, Config::extTapDeviceAttrId, GenericIf::opVersion)); };
+  unsigned int const before = version();
+  EXPECT_FALSE(exists());
+  EXPECT_FALSE(op(g, Config::extTapDeviceAttrId, GenericIf::opSet, str("et1"), tap("tap1", 7)));
+  EXPECT_TRUE(exists());
+  EXPECT_EQ(valueOf<unsigned int>(op(g, Config::extTapDeviceAttrId, GenericIf::opCount)), 1u);
+  EXPECT_GT(version(), before);
+  EXPECT_EQ(valueOf<TapDevice>(op(c, Config::extTapDeviceAttrId, GenericIf::opGet, str("et1"))), TapDevice("tap1", 7));
+  EXPECT_EQ(valueOf<TapDevice>(op(c, Config::extTapDeviceAttrId, GenericIf::opGet, str("none"))), TapDevice());
+  EXPECT_TRUE(fails([&] { op(g, Config::extTapDeviceAttrId, GenericIf::opSet, str("et2"), integer(1)); }, Id::type,
+                    "extTapDevice"));
+  EXPECT_EQ(valueOf<TapDevice>(op(g, Config::extTapDeviceAttrId, GenericIf::opDel, str("et1"))), TapDevice("tap1", 7));
+  EXPECT_EQ(config->extTapDevices(), 0u);
+}
+
+TEST_F(ConfigGenericIf, ScalarAndBaseAttributesAndTypedAccess) {
+  op(g, Config::completeAttrId, GenericIf::opSet, nullptr, boolean(true));
+  EXPECT_TRUE(config->complete());
+  EXPECT_TRUE(fails([&] { op(g, Config::completeAttrId, GenericIf::opGet, str("k")); }, Id::badIndex, "complete"));
+  EXPECT_TRUE(fails([&] { op(g, Config::completeAttrId, GenericIf::opSet, nullptr, integer(0)); }, Id::type,
+                    "complete"));
+  EXPECT_EQ(valueOf<Kiv::Name>(op(g, Kiv::Attr::name, GenericIf::opGet)), Kiv::Name("cfg")) << "ids of the base";
+  EXPECT_TRUE(valueOf<bool>(op(g, Kiv::Attr::kivHasAttrLogInterface, GenericIf::opGet)));
+  EXPECT_EQ(g->attributeId("extTapDevice"), 258u);
+  EXPECT_EQ(g->castTo(Config::_fwkType()), static_cast<void*>(config.ptr()));
+  EXPECT_EQ(g->castTo(Kiv::KivType::entityType()), static_cast<void*>(static_cast<Kiv::Entity*>(config.ptr())));
+  EXPECT_TRUE(fails([&] { g->castTo(Status::_fwkType()); }, Id::type, "Config"));
+
+  auto const status = Bridging::Orva::statusFactory("st");
+  auto const s = Kiv::KivType::genericIf(status.ptr(), false);
+  op(s, Status::fabricDeviceNameAttrId, GenericIf::opSet, nullptr, str("fab0"));
+  EXPECT_EQ(status->fabricDeviceName(), Kiv::String8("fab0"));
+  EXPECT_TRUE(fails([&] { op(s, Status::initializedAttrId, GenericIf::opSet, nullptr, str("y")); }, Id::type,
+                    "initialized"));
+  EXPECT_TRUE(fails([&] { s->castTo(Config::_fwkType()); }, Id::type, "Status"));
+  EXPECT_EQ(Bridging::Orva::statusAttributes().fabricDeviceName, Status::_fwkType()->attr("fabricDeviceName"))
+      << "the descriptors kept at load";
+}
+
+TEST_F(ConfigGenericIf, IteratorsWalkInCollectionOrderAndSurviveDeletion) {
+  for (int i = 0; i < 5; ++i) config->extTapDeviceIs("et" + std::to_string(i), TapDevice("tap", std::uint16_t(i)));
+  std::vector<Kiv::String8> order, walked;
+  for (auto it = config->extTapDeviceIteratorConst(); it; ++it) order.push_back(it->key());
+  for (Kiv::GenericIterator it(c->attributeIteratorConst(Config::extTapDeviceAttrId)); it.nonNull(); ++it) {
+    walked.push_back(valueOf<Kiv::String8>(it.key()));
+    EXPECT_EQ(valueOf<TapDevice>(it.obj()), config->extTapDevice(walked.back()));
+  }
+  EXPECT_EQ(walked, order);
+
+  EXPECT_FALSE(Kiv::GenericIterator(g->attributeIteratorKeyConst(258, str("et9"))).nonNull()) << "absent: the end";
+  Kiv::GenericIterator at(g->attributeIteratorKeyConst(Config::extTapDeviceAttrId, str(order[2].stdString().c_str())));
+  Kiv::GenericIterator const copy(at);
+  op(g, Config::extTapDeviceAttrId, GenericIf::opDel, str(order[2].stdString().c_str()));
+  op(g, Config::extTapDeviceAttrId, GenericIf::opDel, str(order[3].stdString().c_str()));
+  EXPECT_EQ(valueOf<Kiv::String8>(at.key()), order[2]) << "still on its deleted member";
+  ++at;
+  EXPECT_EQ(valueOf<Kiv::String8>(at.key()), order[4]);
+  EXPECT_EQ(valueOf<Kiv::String8>(copy.key()), order[2]) << "a clone keeps its own place";
+  EXPECT_EQ(config->extTapDevices(), 3u) << "freeing iterators deletes no member";
+  EXPECT_TRUE(fails([&] { g->attributeIteratorKeyConst(258, integer(1)); }, Id::type, "kiv_index"));
+  Kiv::GenericIterator const foreign(c->attributeIteratorConst(Config::extTapDeviceAttrId));
+  EXPECT_TRUE(fails([&] { g->attributeIterator_nonNull(foreign.handle()); }, Id::type, "extTapDevice"))
+      << "a handle of another adapter";
+  EXPECT_TRUE(fails([&] { g->attributeIteratorConst(259); }, Id::opNotSupported, "complete"));
+}
+
+TEST(GenericWrites, NotifyObserversExactlyAsTheMutatorsDo) {
+  Log byMutator, byGeneric;
+  auto const a = Bridging::Orva::configFactory("a"), b = Bridging::Orva::configFactory("b");
+  auto const wa = watch<ConfigWatcher>(a, &byMutator, "w"), wb = watch<ConfigWatcher>(b, &byGeneric, "w");
+  auto const g = Kiv::KivType::genericIf(b.ptr(), false);
+  for (int round = 0; round < 2; ++round) {
+    a->completeIs(true);
+    a->extTapDeviceIs("et1", TapDevice("tap1", 7 + round));
+    a->extTapDeviceDel("et0");
+    op(g, Config::completeAttrId, GenericIf::opSet, nullptr, boolean(true));
+    op(g, Config::extTapDeviceAttrId, GenericIf::opSet, str("et1"), tap("tap1", std::uint16_t(7 + round)));
+    op(g, Config::extTapDeviceAttrId, GenericIf::opDel, str("et0"));
+  }
+  a->extTapDeviceDel("et1");
+  op(g, Config::extTapDeviceAttrId, GenericIf::opDel, str("et1"));
+  EXPECT_EQ(byGeneric, byMutator);
+  EXPECT_EQ(byGeneric, (Log{"w:259=1", "w:258=et1/tap1/7", "w:258=et1/tap1/8", "w:258=et1//0"}));
+}
+
+// An entity with an adapter whose attribute sink records "id" or "id:key".
+template <class E>
+class Forwarding : public ::testing::Test {
+ protected:
+  Forwarding() {
+    Kiv::eventLoop().reset();
+    g->attributeSinkIs([this](Kiv::AttributeId id, Kiv::Ptr<GenericIf const> const& key) {
+      heard.push_back(std::to_string(id) + (key ? ":" + key->strRep().stdString() : std::string()));
+    });
+  }
+  ~Forwarding() override { Kiv::eventLoop().reset(); }
+  Bridging::Orva::AgentGenericIfObserver<E>& observer() const {
+    return *static_cast<typename E::GenericIf_&>(*g).kivGenericIfAdapter();
+  }
+  Heard take() { return std::exchange(heard, {}); }
+
+  Kiv::Ptr<E> entity = Kiv::make<E>(Kiv::Name("forwarding"));
+  G g = Kiv::KivType::genericIf(entity.ptr(), false);
+  Heard heard;
+};
+using ConfigForwarding = Forwarding<Config>;
+using StatusForwarding = Forwarding<Status>;
+
+TEST_F(ConfigForwarding, ChangesReachTheAdapterAtOnceAfterEarlierObservers) {
+  Log log;
+  auto const first = watch<ConfigWatcher>(entity, &log, "first");
+  auto const late = Kiv::KivType::genericIf(entity.ptr(), false);
+  late->attributeSinkIs([&](Kiv::AttributeId id, Kiv::Ptr<GenericIf const> const&) {
+    log.push_back("adapter:" + std::to_string(id));
+  });
+  entity->extTapDeviceIs("k", TapDevice("tap", 1));
+  entity->completeIs(true);
+  entity->isNondestructingIs(true);  // actsm() only
+  entity->isNondestructingIs(false);
+  EXPECT_EQ(take(), (Heard{"258:'k'", "259"}));
+  EXPECT_EQ(log, (Log{"first:258=k/tap/1", "adapter:258", "first:259=1", "adapter:259", "first:6=1", "first:6=0"}))
+      << "an adapter's observer joins the back of the list";
+  observer().onExtTapDevice();
+  EXPECT_EQ(take(), (Heard{"258"})) << "the keyless callback is told at once";
+}
+
+TEST_F(ConfigForwarding, DeferredChangesAreCountedAndReplayedByTheirDelivery) {
+  observer().kivDeferredDeliveryIs(true);
+  entity->extTapDeviceIs("a", TapDevice("tap", 1));
+  entity->extTapDeviceIs("b", TapDevice("tap", 2));
+  entity->completeIs(true);
+  EXPECT_TRUE(take().empty());
+  Kiv::eventLoop().runOnce();
+  EXPECT_EQ(take(), (Heard{"258", "259"})) << "several member changes arrive as one without a key";
+  entity->extTapDeviceIs("c", TapDevice("tap", 3));
+  Kiv::eventLoop().runOnce();
+  EXPECT_EQ(take(), (Heard{"258:'c'"})) << "a single change keeps its key";
+
+  observer().kivDeferredDeliveryIs(false);
+  observer().handleNotification(Kiv::Attr::allAttributes);
+  EXPECT_EQ(take(), (Heard{"259"})) << "nothing pending for 258";
+  observer().handleNotification(Kiv::Attr::allAttributesReset);
+  EXPECT_EQ(take(), (Heard{"258", "259"})) << "a reset forwards 258 whatever the count";
+  // A change still waiting for its turn is delivered by the redispatch
+  // after attribute 6, and so counted once.
+  observer().kivDeferredDeliveryIs(true);
+  entity->extTapDeviceIs("d", TapDevice("tap", 4));
+  observer().kivDeferredDeliveryIs(false);
+  observer().handleNotification(Kiv::Attr::allAttributes);
+  EXPECT_EQ(take(), (Heard{"258:'d'", "259"}));
+  Kiv::eventLoop().runOnce();
+  observer().handleNotification(Kiv::Attr::zeroReferences);
+  EXPECT_TRUE(take().empty()) << "delivered already; other ids go to the base";
+}
+
+TEST_F(StatusForwarding, ChangesAndDeliveriesReplayBothAttributes) {
+  entity->initializedIs(true);
+  observer().kivDeferredDeliveryIs(true);
+  entity->fabricDeviceNameIs("x");
+  entity->initializedIs(false);
+  entity->fabricDeviceNameIs("y");
+  Kiv::eventLoop().runOnce();
+  observer().kivDeferredDeliveryIs(false);
+  observer().handleNotification(Kiv::Attr::allAttributes);
+  EXPECT_EQ(take(), (Heard{"258", "259", "258", "258", "259"})) << "once per attribute, in the order first deferred";
+}
+
+TEST_F(ConfigForwarding, NotificationSwitchesPassBetweenTheHalvesAndAGoneAdapterIsNeverCalled) {
+  std::uint32_t const members = entity->kivNotifieeList().members();
+  g->hasNotificationActiveIs(false);
+  EXPECT_EQ(entity->kivNotifieeList().members(), members - 1) << "switched off: unregistered";
+  entity->completeIs(true);
+  observer().hasNotificationActiveIs(true);
+  EXPECT_TRUE(g->hasNotificationActive()) << "the adapter follows its observer";
+  entity->completeIs(false);
+  EXPECT_EQ(take(), (Heard{"259"}));
+  observer().kivMarkedForDeletionIs(true);
+  observer().hasNotificationActiveIs(false);
+  EXPECT_TRUE(g->hasNotificationActive()) << "an observer marked for deletion does not pass it on";
+  observer().kivMarkedForDeletionIs(false);
+  observer().hasNotificationActiveIs(true);
+
+  Kiv::Ptr<Bridging::Orva::AgentGenericIfObserver<Config>> const held(&observer());
+  held->kivDeferredDeliveryIs(true);
+  entity->completeIs(true);
+  g->attributeSinkIs([this](Kiv::AttributeId, Kiv::Ptr<GenericIf const> const&) { g = nullptr; });
+  held->kivDeferredDeliveryIs(false);
+  entity->extTapDeviceIs("k", TapDevice());  // the sink drops the last reference to the adapter
+  EXPECT_FALSE(held->owner());
+  EXPECT_FALSE(held->notifier()) << "detached when its adapter went";
+  EXPECT_EQ(entity->references(), 1u);
+  Kiv::eventLoop().runOnce();  // the deferred 259 finds no adapter (ASan)
+  held->handleNotification(Kiv::Attr::allAttributesReset);
+}
+
+}  // namespace
