@@ -10,6 +10,7 @@
 #include "Kiv/NboAttrLog.h"
 #include "agent/Config.h"
 #include "agent/Status.h"
+#include "support/ExceptionMessage.h"
 #include "tests/agent/AgentObservers.h"
 
 namespace {
@@ -25,6 +26,7 @@ template <>
 struct Model<Config> {
   using Watcher = ConfigWatcher;
   static constexpr Kiv::AttributeId id = 259;
+  static constexpr char const* names[] = {"isNondestructing", "extTapDevice", "complete"};  // 6, 258, 259
   static Kiv::Ptr<Config> make(char const* name) { return Bridging::Orva::configFactory(name); }
   static bool value(Config const& c) { return c.complete(); }
   static void set(Config& c, bool v) { c.completeIs(v); }
@@ -34,6 +36,7 @@ template <>
 struct Model<Status> {
   using Watcher = StatusWatcher;
   static constexpr Kiv::AttributeId id = 258;
+  static constexpr char const* names[] = {"isNondestructing", "initialized", "fabricDeviceName"};
   static Kiv::Ptr<Status> make(char const* name) { return Bridging::Orva::statusFactory(name); }
   static bool value(Status const& s) { return s.initialized(); }
   static void set(Status& s, bool v) { s.initializedIs(v); }
@@ -51,7 +54,7 @@ class AgentNotification : public ::testing::Test {
   static std::string heard(std::string tag, bool v) {
     return tag + ":" + std::to_string(M::id) + "=" + (v ? "1" : "0");
   }
-  static std::string threw(std::string tag, Kiv::AttributeId id = M::id) { return tag + "!" + std::to_string(id); }
+  static std::string threw(std::string tag) { return tag + "!" + std::to_string(M::id); }
 
   Kiv::Ptr<E> entity = M::make("agent");
   Log log;
@@ -60,65 +63,47 @@ class AgentNotification : public ::testing::Test {
 using Entities = ::testing::Types<Config, Status>;
 TYPED_TEST_SUITE(AgentNotification, Entities);
 
-TYPED_TEST(AgentNotification, RealChangeNotifiesEachObserverOnceInRegistrationOrderAfterStoring) {
+TYPED_TEST(AgentNotification, RealChangeNotifiesStreamAdapterFirstThenObserversInRegistrationOrder) {
   auto a = this->watch("a"), b = this->watch("b");
+  auto s = watch<StreamAdapterWatcher<typename TestFixture::W>>(this->entity, &this->log, "s");
   this->set(false);
   EXPECT_TRUE(this->log.empty()) << "the initial value stored again is no change";
   this->set(true);
   this->set(true);
-  EXPECT_EQ(this->log, (Log{this->heard("a", true), this->heard("b", true)}));
-}
-
-TYPED_TEST(AgentNotification, StreamAdapterRegisteredLastIsCalledFirst) {
-  auto a = this->watch("a"), b = this->watch("b");
-  auto s = watch<StreamAdapterWatcher<typename TestFixture::W>>(this->entity, &this->log, "s");
-  this->set(true);
   EXPECT_EQ(this->log, (Log{this->heard("s", true), this->heard("a", true), this->heard("b", true)}));
 }
 
-TYPED_TEST(AgentNotification, ThrowingObserverGetsExceptionWithAttributeIdAndOthersStillCalled) {
+TYPED_TEST(AgentNotification, ThrowingObserversGetTheExceptionAndAThrowingHandlerPropagatesWithTheValueStored) {
   auto a = this->watch("a"), b = this->watch("b");
   a->hook = [] { Kiv::throwRangeException("boom"); };
   b->hook = [] { throw 42; };
   this->set(true);
   EXPECT_EQ(this->log, (Log{this->heard("a", true), this->threw("a"), this->heard("b", true), this->threw("b")}));
-}
-
-TYPED_TEST(AgentNotification, ExceptionFromExceptionHandlerPropagatesWithValueStored) {
-  auto a = this->watch("a"), b = this->watch("b");
-  a->hook = [] { Kiv::throwRangeException("boom"); };
+  this->log.clear();
   a->exceptionHook = [] { Kiv::throwInternalException("handler failed"); };
-  EXPECT_THROW(this->set(true), Kiv::InternalException);
-  EXPECT_TRUE(TestFixture::M::value(*this->entity));
-  EXPECT_EQ(this->log, (Log{this->heard("a", true), this->threw("a")}));
+  EXPECT_THROW(this->set(false), Kiv::InternalException);
+  EXPECT_FALSE(TestFixture::M::value(*this->entity));
+  EXPECT_EQ(this->log, (Log{this->heard("a", false), this->threw("a")}));
   EXPECT_EQ(a->references(), 1u) << "the snapshot let go of its references";
 }
 
-TYPED_TEST(AgentNotification, ObserverReleasedByEarlierObserverIsSkipped) {
-  auto a = this->watch("a"), b = this->watch("b"), c = this->watch("c");
-  a->hook = [&] { b = nullptr; };
-  this->set(true);
-  EXPECT_EQ(this->log, (Log{this->heard("a", true), this->heard("c", true)}));
-  EXPECT_EQ(this->entity->kivNotifieeList().members(), 2u);
-}
-
-TYPED_TEST(AgentNotification, ObserverRegisteredDuringNotificationHearsOnlyLaterChanges) {
-  decltype(this->watch("")) late;
-  auto a = this->watch("a");
+// During one notification, observer a releases b (skipped), unlinks c while
+// the test still holds it (called) and registers `late` (called only for
+// later changes).
+TYPED_TEST(AgentNotification, ObserversChangedDuringANotificationFollowItsSnapshot) {
+  auto a = this->watch("a"), b = this->watch("b"), c = this->watch("c"), d = this->watch("d");
+  decltype(a) late;
   a->hook = [&] {
-    if (!late) late = this->watch("late");
+    if (late) return;
+    b = nullptr;
+    c->isRegisteredNotifieeIs(false);
+    late = this->watch("late");
   };
   this->set(true);
   this->set(false);
-  EXPECT_EQ(this->log, (Log{this->heard("a", true), this->heard("a", false), this->heard("late", false)}));
-}
-
-TYPED_TEST(AgentNotification, ObserverUnlinkedDuringNotificationButHeldIsStillCalled) {
-  auto a = this->watch("a"), b = this->watch("b");
-  a->hook = [&] { b->isRegisteredNotifieeIs(false); };
-  this->set(true);
-  this->set(false);
-  EXPECT_EQ(this->log, (Log{this->heard("a", true), this->heard("b", true), this->heard("a", false)}));
+  EXPECT_EQ(this->log, (Log{this->heard("a", true), this->heard("c", true), this->heard("d", true),
+                            this->heard("a", false), this->heard("d", false), this->heard("late", false)}));
+  EXPECT_EQ(this->entity->kivNotifieeList().members(), 3u);
 }
 
 TYPED_TEST(AgentNotification, ReenteringMutatorNotifiesTheNewerStateInsideTheOuterNotification) {
@@ -134,67 +119,59 @@ TYPED_TEST(AgentNotification, ReenteringMutatorNotifiesTheNewerStateInsideTheOut
   EXPECT_FALSE(TestFixture::M::value(*this->entity));
 }
 
-TYPED_TEST(AgentNotification, WeakObserverDroppingLastReferenceDuringNotificationIsSafe) {
+// A direct zeroReferencesIs call notifies whatever its argument. Then a
+// weak observer drops the last reference during a notification: the entity
+// stays until the notification ends, then tells its weak observers (one of
+// which throws) and detaches them.
+TYPED_TEST(AgentNotification, WeakObserversHearZeroReferencesAlsoWhenOneDropsTheEntityMidNotification) {
   auto a = this->watch("a"), b = this->watch("b");
   a->isWeakReferenceIs(true);
   b->isWeakReferenceIs(true);
+  this->entity->zeroReferencesIs(false);
   TypeParam* raw = this->entity.ptr();
-  a->hook = [&] { this->entity = nullptr; };
+  a->hook = [&] {
+    if (!this->entity) Kiv::throwRangeException("boom");
+    this->entity = nullptr;
+  };
   TestFixture::M::set(*raw, true);
-  EXPECT_EQ(this->log, (Log{this->heard("a", true), this->heard("b", true), "a:5", "b:5"}));
-  EXPECT_FALSE(a->notifier()) << "weak observers are detached when the entity ends";
-}
-
-TYPED_TEST(AgentNotification, ObserverOfPlainEntitiesIsPassedOver) {
-  auto plain = Kiv::make<Kiv::Entity::Notifiee>();
-  plain->notifierIs(this->entity);
-  auto a = this->watch("a");
-  this->set(true);
-  this->entity->isNondestructingIs(true);
-  this->entity->isNondestructingIs(false);
-  EXPECT_EQ(this->log, (Log{this->heard("a", true), "a:6=1", "a:6=0"}));
-}
-
-TYPED_TEST(AgentNotification, NondestructingChangeNotifiesOnceWithItsId) {
-  auto a = this->watch("a");
-  this->entity->isNondestructingIs(false);
-  this->entity->isNondestructingIs(true);
-  this->entity->isNondestructingIs(true);
-  a->hook = [] { Kiv::throwRangeException("boom"); };
-  this->entity->isNondestructingIs(false);
-  EXPECT_EQ(this->log, (Log{"a:6=1", "a:6=0", "a!6"}));
-}
-
-TYPED_TEST(AgentNotification, ZeroReferencesReachWeakObserversBeforeTheEntityEnds) {
-  auto a = this->watch("a"), b = this->watch("b");
-  a->isWeakReferenceIs(true);
-  b->isWeakReferenceIs(true);
-  this->entity->zeroReferencesIs(false);  // a direct call notifies, whatever the argument
-  a->hook = [] { Kiv::throwRangeException("boom"); };
-  this->entity = nullptr;
-  EXPECT_EQ(this->log, (Log{"a:5", "b:5", "a:5", "a!5", "b:5"}));
+  EXPECT_EQ(this->log, (Log{"a:5", "b:5", this->heard("a", true), this->heard("b", true), "a:5", "a!5", "b:5"}));
+  EXPECT_FALSE(a->notifier());
   EXPECT_FALSE(b->notifier());
   EXPECT_EQ(b->name(), Kiv::String8());
 }
 
-TYPED_TEST(AgentNotification, NotifieeObservesOnlyItsOwnEntityType) {
+TYPED_TEST(AgentNotification, NondestructingChangeNotifiesOnceWithItsIdAndPlainObserversArePassedOver) {
+  auto plain = Kiv::make<Kiv::Entity::Notifiee>();
+  plain->notifierIs(this->entity);
   auto a = this->watch("a");
-  EXPECT_EQ(a->name(), Kiv::String8("agent"));
-  EXPECT_EQ(this->entity->references(), 2u) << "a strong observer counts its notifier";
-  a->notifierIs(Kiv::make<Kiv::Entity::Notifiee>());
-  EXPECT_FALSE(a->notifier());
-  EXPECT_EQ(a->name(), Kiv::String8());
-  EXPECT_EQ(this->entity->kivNotifieeList().members(), 0u);
-  EXPECT_EQ(this->entity->references(), 1u);
+  this->set(true);
+  this->entity->isNondestructingIs(false);
+  this->entity->isNondestructingIs(true);
+  this->entity->isNondestructingIs(true);
+  a->hook = [] { Kiv::throwRangeException("boom"); };
+  this->entity->isNondestructingIs(false);
+  EXPECT_EQ(this->log, (Log{this->heard("a", true), "a:6=1", "a:6=0", "a!6"}));
 }
 
-TYPED_TEST(AgentNotification, FactoryMakesNamedEntityCountedOnceForTheCaller) {
+TYPED_TEST(AgentNotification, FactoryEntityAttributeNamesAndNotifierBinding) {
   auto e = TestFixture::M::make("made");
   EXPECT_EQ(e->name(), Kiv::Name("made"));
   EXPECT_EQ(e->references(), 1u);
   EXPECT_FALSE(TestFixture::M::value(*e));
-  EXPECT_EQ(e->fwkType()->parent(), Kiv::KivType::entityType());
-  EXPECT_EQ(e->attributeString(6), Kiv::String8("isNondestructing")) << "other ids are the base entity's";
+  auto const& names = TestFixture::M::names;
+  EXPECT_EQ((Log{e->attributeString(6).stdString(), e->attributeString(258).stdString(),
+                 e->attributeString(259).stdString()}),
+            (Log{names[0], names[1], names[2]}))
+      << "ids other than the entity's own are the base entity's";
+
+  auto a = this->watch("a");
+  EXPECT_EQ(a->name(), Kiv::String8("agent"));
+  EXPECT_EQ(this->entity->references(), 2u) << "a strong observer counts its notifier";
+  a->notifierIs(Kiv::make<Kiv::Entity::Notifiee>());
+  EXPECT_FALSE(a->notifier()) << "a notifiee observes only its own entity type";
+  EXPECT_EQ(a->name(), Kiv::String8());
+  EXPECT_EQ(this->entity->kivNotifieeList().members(), 0u);
+  EXPECT_EQ(this->entity->references(), 1u);
 }
 
 TYPED_TEST(AgentNotification, AttributeLogSideFindsNoAdapterAndRefusesToAttach) {
@@ -205,16 +182,22 @@ TYPED_TEST(AgentNotification, AttributeLogSideFindsNoAdapterAndRefusesToAttach) 
   EXPECT_FALSE(static_cast<TypeParam const&>(e).kivNboAttrLogSa(out));
   EXPECT_FALSE(e.kivNboAttrLogSaDel(out));
   EXPECT_FALSE(e.kivNboAttrLogSaForMsgChannel(nullptr));
-  auto message = [&](Kiv::Ptr<Kiv::NboAttrLog::Out> const& o) {
-    try {
-      e.kivNboAttrLogSaIs({}, 0, o, nullptr);
-    } catch (Kiv::RangeException const& x) {
-      return x.message().stdString();
-    }
-    return std::string("no exception");
-  };
-  EXPECT_EQ(message(nullptr), "null ValidPtr");
-  EXPECT_EQ(message(out), "attribute log not supported");
+  EXPECT_EQ(TestSupport::rangeMessage([&] { e.kivNboAttrLogSaIs({}, 0, nullptr, nullptr); }), "null ValidPtr");
+  EXPECT_EQ(TestSupport::rangeMessage([&] { e.kivNboAttrLogSaIs({}, 0, out, nullptr); }),
+            "attribute log not supported");
+}
+
+TEST(StatusNotification, FabricDeviceNameNotifiesOnlyWhenItsBytesChange) {
+  Log log;
+  auto status = Bridging::Orva::statusFactory("status");
+  auto a = watch<StatusWatcher>(status, &log, "a");
+  status->fabricDeviceNameIs("");
+  status->fabricDeviceNameIs("fab0");
+  status->fabricDeviceNameIs(Kiv::String8(std::string("fab") + "0"));
+  a->hook = [] { Kiv::throwRangeException("boom"); };
+  status->fabricDeviceNameIs("fab1");
+  EXPECT_EQ(log, (Log{"a:259=fab0", "a:259=fab1", "a!259"}));
+  EXPECT_EQ(status->fabricDeviceName(), Kiv::String8("fab1"));
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstddef>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -48,10 +48,11 @@ struct Refusing {
   ~Refusing() { Kiv::IntrospectionReactor::global()->hasActiveTargetIs(true); }
 };
 
-Ptr<KivType> type(char const* qualifiedName) {
-  Ptr<KivType> t = KivType::typeNode(qualifiedName);
-  if (!t) ADD_FAILURE() << "no type " << qualifiedName;
-  return t;
+// The tap device, configuration and status types, found by their
+// qualified names.
+std::array<Ptr<KivType>, 3> agentTypes() {
+  return {KivType::typeNode("Bridging::Orva::Config::TapDevice"), KivType::typeNode("Bridging::Orva::Config"),
+          KivType::typeNode("Bridging::Orva::Status")};
 }
 
 // Declared first: when all tests run in one process, this one must load the
@@ -62,9 +63,7 @@ TEST(AgentLoad, RefusingRegistryLeavesBareTypesThatALaterTypeQueryRegisters) {
     Refusing refusing;
     ASSERT_TRUE(loadProduct());
   }
-  Ptr<KivType> const config = type("Bridging::Orva::Config");
-  Ptr<KivType> const tapDevice = type("Bridging::Orva::Config::TapDevice");
-  Ptr<KivType> const status = type("Bridging::Orva::Status");
+  auto const [tapDevice, config, status] = agentTypes();
   ASSERT_TRUE(config && tapDevice && status);
   for (auto const& t : {config, tapDevice, status}) {
     EXPECT_TRUE(t->attrTable()->members().empty()) << t->qualifiedName();
@@ -106,9 +105,7 @@ TEST(AgentLoad, TypesCarryTheirAttributesIdsFlagsAndRegistrationOrder) {
   if (!productLoaded()) {
     ASSERT_TRUE(loadProduct());
   }
-  Ptr<KivType> const config = type("Bridging::Orva::Config");
-  Ptr<KivType> const tapDevice = type("Bridging::Orva::Config::TapDevice");
-  Ptr<KivType> const status = type("Bridging::Orva::Status");
+  auto const [tapDevice, config, status] = agentTypes();
   ASSERT_TRUE(config && tapDevice && status);
 
   // Introspection bits: 1 independent, 2 function. Name and parent are the
@@ -136,6 +133,7 @@ TEST(AgentLoad, TypesCarryTheirAttributesIdsFlagsAndRegistrationOrder) {
     EXPECT_EQ(t->constructorArgs()[0].name + ":" + t->constructorArgs()[0].typeName, Kiv::String8("name:Kiv::Name"));
   }
   EXPECT_TRUE(tapDevice->isValue() && tapDevice->hasGenericIfSupport() && tapDevice->size() > 0);
+  EXPECT_FALSE(tapDevice->parent());
 
   // The registry took the attributes in the order of the registration:
   // Config's inherited ones, the tap device nested in Config's scope, then
@@ -156,75 +154,52 @@ TEST(AgentLoad, TypesCarryTheirAttributesIdsFlagsAndRegistrationOrder) {
 // --- The ".kiv.type" section of the library file
 
 struct Section {
-  bool found = false;
   std::uint32_t type = 0;
-  std::uint64_t flags = 0;
-  std::uint64_t align = 0;
-  std::vector<unsigned char> bytes;
+  std::uint64_t flags = 0, align = 0;
+  std::string bytes;
 };
 
-// Reads section `wanted` from an ELF image of class Ehdr/Shdr, checking
-// every offset against the image.
+// Section `wanted` of the ELF image `file` of class Ehdr/Shdr; every offset
+// is checked against the image. False when there is no such section.
 template <class Ehdr, class Shdr>
-Section findSection(std::vector<unsigned char> const& file, char const* wanted) {
-  Section out;
-  Ehdr eh;
-  if (file.size() < sizeof eh) return out;
-  std::memcpy(&eh, file.data(), sizeof eh);
-  if (eh.e_shentsize != sizeof(Shdr)) return out;
-  auto header = [&](std::uint64_t i, Shdr& sh) {
-    std::uint64_t const at = eh.e_shoff + i * sizeof(Shdr);
-    if (at > file.size() || file.size() - at < sizeof(Shdr)) return false;
-    std::memcpy(&sh, file.data() + at, sizeof sh);
+bool findSection(std::string const& file, char const* wanted, Section& out) {
+  auto read = [&](std::uint64_t at, auto& to) {
+    if (at > file.size() || file.size() - at < sizeof to) return false;
+    std::memcpy(&to, file.data() + at, sizeof to);
     return true;
   };
-  Shdr names;
-  if (!header(eh.e_shstrndx, names)) return out;
-  std::size_t const wantedSize = std::strlen(wanted) + 1;
-  for (std::uint64_t i = 0; i < eh.e_shnum; ++i) {
-    Shdr sh;
-    if (!header(i, sh)) return out;
+  Ehdr eh;
+  Shdr names, sh;
+  if (!read(0, eh) || eh.e_shentsize != sizeof(Shdr) || !read(eh.e_shoff + eh.e_shstrndx * sizeof(Shdr), names))
+    return false;
+  for (std::uint64_t i = 0; i < eh.e_shnum && read(eh.e_shoff + i * sizeof(Shdr), sh); ++i) {
     std::uint64_t const nameAt = std::uint64_t(names.sh_offset) + sh.sh_name;
-    if (nameAt > file.size() || file.size() - nameAt < wantedSize) continue;
-    if (std::memcmp(file.data() + nameAt, wanted, wantedSize) != 0) continue;
-    out.found = true;
-    out.type = sh.sh_type;
-    out.flags = sh.sh_flags;
-    out.align = sh.sh_addralign;
+    if (nameAt >= file.size() || file.compare(nameAt, std::strlen(wanted) + 1, wanted, std::strlen(wanted) + 1) != 0)
+      continue;
+    out = {sh.sh_type, sh.sh_flags, sh.sh_addralign, {}};
     if (sh.sh_type != SHT_NOBITS && sh.sh_offset <= file.size() && file.size() - sh.sh_offset >= sh.sh_size)
-      out.bytes.assign(file.begin() + std::ptrdiff_t(sh.sh_offset), file.begin() + std::ptrdiff_t(sh.sh_offset + sh.sh_size));
-    return out;
+      out.bytes = file.substr(sh.sh_offset, sh.sh_size);
+    return true;
   }
-  return out;
-}
-
-Section kivTypeSection(std::string const& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<unsigned char> const file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (file.size() < EI_NIDENT || std::memcmp(file.data(), ELFMAG, SELFMAG) != 0) {
-    ADD_FAILURE() << path << " is no ELF file";
-    return {};
-  }
-  if (file[EI_CLASS] == ELFCLASS32) return findSection<Elf32_Ehdr, Elf32_Shdr>(file, ".kiv.type");
-  if (file[EI_CLASS] == ELFCLASS64) return findSection<Elf64_Ehdr, Elf64_Shdr>(file, ".kiv.type");
-  ADD_FAILURE() << "unknown ELF class " << int(file[EI_CLASS]);
-  return {};
+  return false;
 }
 
 TEST(TypeSection, AgentBlockComesFirstPaddedToThirtyTwoBytes) {
-  Section const s = kivTypeSection(productPath);
-  ASSERT_TRUE(s.found);
+  std::ifstream in(productPath, std::ios::binary);
+  std::string const file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_TRUE(file.size() > EI_CLASS && file.compare(0, SELFMAG, ELFMAG) == 0) << productPath << " is no ELF file";
+  Section s;
+  bool const found = file[EI_CLASS] == ELFCLASS32 ? findSection<Elf32_Ehdr, Elf32_Shdr>(file, ".kiv.type", s)
+                                                 : findSection<Elf64_Ehdr, Elf64_Shdr>(file, ".kiv.type", s);
+  ASSERT_TRUE(found);
   EXPECT_EQ(s.type, std::uint32_t(SHT_PROGBITS));
   EXPECT_EQ(s.flags & (SHF_WRITE | SHF_ALLOC), std::uint64_t(SHF_WRITE | SHF_ALLOC)) << "writable, allocated data";
   EXPECT_EQ(s.align, 32u);
   std::string const agent("Bridging::Orva::Config::TapDevice\0Bridging::Orva::Config\0Bridging::Orva::Status", 80);
-  std::string const bytes(s.bytes.begin(), s.bytes.end());
-  EXPECT_EQ(bytes.substr(0, 0x60), agent + std::string(0x60 - agent.size(), '\0'))
-      << "80 bytes of names, then zeros up to 0x60; no sanitizer redzone in between";
-  if (bytes.size() == 0x60) return;  // the library has no other block yet
   std::string const reflector(
       "Bridging::TopoPortStateReflector\0Bridging::TopoStateReflector\0Bridging::StateReflector", 87);
-  EXPECT_EQ(bytes.substr(0x60), reflector) << "the whole section is 183 bytes";
+  EXPECT_EQ(s.bytes, agent + std::string(0x60 - agent.size(), '\0') + reflector)
+      << "the whole section is 183 bytes: 80 bytes of names, zeros up to 0x60 (no sanitizer redzone), 87 bytes";
 }
 
 }  // namespace

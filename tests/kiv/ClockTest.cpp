@@ -73,22 +73,28 @@ TEST_F(ClockDelivery, NewObserverIsDeliveredOnceAtFirstTurnThenAtEachArmedTime) 
   EXPECT_EQ(a->times, (std::vector<double>{0.0, 2.0})) << "once, with now() equal to the due time";
 }
 
-TEST_F(ClockDelivery, ReplacedMinimumTimeFiresOnlyAtNewTime) {
-  auto later = alarm("later");
+TEST_F(ClockDelivery, EachObserverKeepsItsOwnTimeAndANewTimeReplacesThePendingOne) {
+  auto later = alarm("later"), earlier = alarm("earlier");
   later->timeMinIs(1.0);
   later->timeMinIs(3.0);
-  auto earlier = alarm("earlier");
   earlier->timeMinIs(4.0);
   earlier->timeMinIs(2.0);
+  EXPECT_EQ(later->timeMin(), 3.0);
+  EXPECT_EQ(earlier->timeMin(), 2.0);
+  loop.runUntil(2.5);
+  EXPECT_EQ(log, Log{"earlier@2.000000"});
+  earlier->timeMinIs(5.0);
   loop.runUntil(10.0);
-  EXPECT_EQ(log, (Log{"earlier@2.000000", "later@3.000000"}));
+  EXPECT_EQ(log, (Log{"earlier@2.000000", "later@3.000000", "earlier@5.000000"}));
 }
 
-TEST_F(ClockDelivery, PastTimeIsDeliveredAtNextTurnNotInsideTimeMinIs) {
+TEST_F(ClockDelivery, PastTimeIsDeliveredAtNextTurnAndNanIsRefused) {
   loop.runUntil(5.0);
   auto a = alarm("a");
   a->timeMinIs(1.0);
-  EXPECT_TRUE(log.empty());
+  EXPECT_TRUE(log.empty()) << "not inside timeMinIs";
+  EXPECT_THROW(a->timeMinIs(std::nan("")), Kiv::RangeException);
+  EXPECT_EQ(a->timeMin(), 1.0) << "a refused time leaves the arming alone";
   loop.runOnce();
   EXPECT_EQ(a->times, std::vector<double>{5.0});
 }
@@ -124,7 +130,30 @@ TEST_F(ClockDelivery, ObserverRearmedFromInsideOnTimeFiresAgainButNotInTheSameTu
   EXPECT_EQ(a->times, (std::vector<double>{10.0, 10.0, 10.0})) << "runUntil turns until nothing more is due";
 }
 
-TEST_F(ClockDelivery, ObserverDueWhileInactiveOrUnregisteredIsDeliveredWhenEligibleAgain) {
+TEST_F(ClockDelivery, ReleasedObserverIsNeverCalledAndAWeakOneEndsWithItsClock) {
+  auto a = alarm("a"), b = alarm("b"), c = alarm("c");
+  b->hook = [&] { c = nullptr; };
+  for (auto* x : {&a, &b, &c}) (*x)->timeMinIs(1.0);
+  int const live = liveAlarms;
+  a = nullptr;
+  EXPECT_EQ(liveAlarms, live) << "the loop's entry still holds it";
+  loop.runUntil(2.0);
+  EXPECT_EQ(log, Log{"b@1.000000"}) << "released before, or by an earlier call of the same turn";
+  EXPECT_EQ(liveAlarms, live - 2) << "dropped at its time";
+
+  b = nullptr;
+  auto weak = alarm("weak");
+  weak->isWeakReferenceIs(true);
+  weak->timeMinIs(3.0);
+  clock = nullptr;
+  EXPECT_FALSE(weak->notifier());
+  EXPECT_FALSE(weak->isArmed());
+  loop.runUntil(4.0);
+  EXPECT_TRUE(log.empty());
+  EXPECT_EQ(loop.pending(), 0u);
+}
+
+TEST_F(ClockDelivery, ObserverDueWhileIneligibleIsDeliveredWhenEligibleAgainButDetachingEndsTheArming) {
   auto a = alarm("a"), b = alarm("b"), c = alarm("c");
   a->timeMinIs(1.0);
   b->timeMinIs(1.0);
@@ -140,41 +169,27 @@ TEST_F(ClockDelivery, ObserverDueWhileInactiveOrUnregisteredIsDeliveredWhenEligi
   EXPECT_TRUE(log.empty()) << "not inside the call that makes it eligible";
   loop.runUntil(9.0);
   EXPECT_EQ(log, (Log{"a@3.000000", "b@3.000000", "c@4.000000"})) << "a future time is kept";
-}
 
-TEST_F(ClockDelivery, ObserverReleasedWhileArmedIsNeverCalledAndGoes) {
-  auto a = alarm("a"), b = alarm("b"), c = alarm("c");
-  b->hook = [&] { c = nullptr; };
-  for (auto* x : {&a, &b, &c}) (*x)->timeMinIs(1.0);
-  int const live = liveAlarms;
-  a = nullptr;
-  EXPECT_EQ(liveAlarms, live) << "the loop's entry still holds it";
-  loop.runUntil(2.0);
-  EXPECT_EQ(log, Log{"b@1.000000"}) << "released before, or by an earlier call of the same turn";
-  EXPECT_EQ(liveAlarms, live - 2) << "dropped at its time";
-}
-
-TEST_F(ClockDelivery, DetachedOrRepointedObserverIsNotCalledAtItsOldTime) {
+  log.clear();
   auto other = Kiv::Clock::ClockIs("other");
-  auto a = alarm("a"), b = alarm("b");
-  a->timeMinIs(1.0);
-  b->timeMinIs(1.0);
+  a->timeMinIs(10.0);
+  b->timeMinIs(10.0);
   a->notifierIs(nullptr);
   b->notifierIs(other);
-  loop.runUntil(2.0);
+  loop.runUntil(11.0);
   a->notifierIs(clock);
-  loop.runUntil(3.0);
+  loop.runUntil(12.0);
   EXPECT_TRUE(log.empty()) << "an arming ends with its attachment";
   EXPECT_FALSE(a->isArmed());
   EXPECT_EQ(other->kivNotifieeList().members(), 1u);
 
   auto d = Kiv::make<Alarm>(&log, "d");
-  d->timeMinIs(2.0);
-  loop.runUntil(4.0);
+  d->timeMinIs(12.5);
+  loop.runUntil(13.0);
   d->notifierIs(clock);
   EXPECT_TRUE(log.empty());
   loop.runOnce();
-  EXPECT_EQ(log, Log{"d@4.000000"}) << "armed while detached: called once attached";
+  EXPECT_EQ(log, Log{"d@13.000000"}) << "armed while detached: called once attached";
 }
 
 TEST_F(ClockDelivery, ThrowingObserverGetsExceptionAndNextDueStillRuns) {
@@ -187,21 +202,7 @@ TEST_F(ClockDelivery, ThrowingObserverGetsExceptionAndNextDueStillRuns) {
   EXPECT_EQ(clock->attributeString(Kiv::Clock::timeAttributeId), "time");
 }
 
-TEST_F(ClockDelivery, TwoObserversOfOneClockKeepTheirOwnTimes) {
-  auto a = alarm("a"), b = alarm("b");
-  a->timeMinIs(2.0);
-  b->timeMinIs(1.0);
-  EXPECT_EQ(a->timeMin(), 2.0);
-  EXPECT_EQ(b->timeMin(), 1.0);
-  loop.runUntil(1.5);
-  EXPECT_EQ(log, Log{"b@1.000000"});
-  b->timeMinIs(3.0);
-  loop.runUntil(5.0);
-  EXPECT_EQ(log, (Log{"b@1.000000", "a@2.000000", "b@3.000000"}));
-}
-
 TEST_F(ClockDelivery, TwoToTheMinusTwentyDelaysAreExactAndOrdered) {
-  EXPECT_EQ(static_cast<double>(delay), 9.5367431640625e-07);
   auto first = alarm("first"), second = alarm("second");
   double const t0 = Kiv::now() + delay;
   first->timeMinIs(t0);
@@ -217,27 +218,6 @@ TEST_F(ClockDelivery, TwoToTheMinusTwentyDelaysAreExactAndOrdered) {
   loop.advance(delay);
   EXPECT_EQ(second->times.back(), 1000.0 + delay);
   EXPECT_GT(second->times.back(), 1000.0);
-}
-
-TEST_F(ClockDelivery, WeakObserverOutlivingItsClockIsNotCalled) {
-  auto a = alarm("a");
-  a->isWeakReferenceIs(true);
-  a->timeMinIs(1.0);
-  clock = nullptr;
-  EXPECT_FALSE(a->notifier());
-  EXPECT_FALSE(a->isArmed());
-  loop.runUntil(2.0);
-  EXPECT_TRUE(log.empty());
-  EXPECT_EQ(loop.pending(), 0u);
-}
-
-TEST_F(ClockDelivery, NanMinimumTimeIsRefusedAndLeavesArmingAlone) {
-  auto a = alarm("a");
-  a->timeMinIs(1.0);
-  EXPECT_THROW(a->timeMinIs(std::nan("")), Kiv::RangeException);
-  EXPECT_EQ(a->timeMin(), 1.0);
-  loop.runUntil(2.0);
-  EXPECT_EQ(a->times, std::vector<double>{1.0});
 }
 
 }  // namespace

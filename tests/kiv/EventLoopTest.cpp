@@ -53,7 +53,7 @@ TEST_F(EventLoopTest, DeferredWorkRunsAtTheNextTurnNeverInsideItsCaller) {
   EXPECT_EQ(loop.pending(), 0u);
 }
 
-TEST_F(EventLoopTest, RunUntilDeliversEachItemAtItsOwnTimeInOrder) {
+TEST_F(EventLoopTest, RunUntilDeliversEachItemAtItsOwnTimeInOrderAndRefusesBadInput) {
   std::vector<double> at;
   for (double t : {3.0, 1.0, 2.0, 5.0, 1.0}) loop.timerIs(t, [&, t] { at.push_back(t), at.push_back(loop.now()); });
   loop.timerIs(1.0, [&] {
@@ -65,9 +65,8 @@ TEST_F(EventLoopTest, RunUntilDeliversEachItemAtItsOwnTimeInOrder) {
   loop.advance(1.0);
   EXPECT_EQ(at.size(), 11u) << "an item due exactly at the end is delivered";
   EXPECT_EQ(loop.now(), 5.0);
-}
 
-TEST_F(EventLoopTest, EarlierEndOnlyRunsWhatIsDueNowAndBadInputIsRefused) {
+  // An earlier end only runs what is due now.
   loop.runUntil(10.0);
   loop.defer([&] { log.push_back("now"); });
   loop.timerIs(11.0, [&] { log.push_back("later"); });
@@ -81,7 +80,7 @@ TEST_F(EventLoopTest, EarlierEndOnlyRunsWhatIsDueNowAndBadInputIsRefused) {
   EXPECT_EQ(loop.pending(), 1u);
 }
 
-TEST_F(EventLoopTest, DeletedTimerReleasesItsCallAndNeverRuns) {
+TEST_F(EventLoopTest, DeletedTimerAndResetReleaseTheirCallsWhichNeverRun) {
   auto held = std::make_shared<int>(0);
   auto t = loop.timerIs(1.0, [&, held] { log.push_back("x"); });
   EXPECT_EQ(held.use_count(), 2);
@@ -90,11 +89,19 @@ TEST_F(EventLoopTest, DeletedTimerReleasesItsCallAndNeverRuns) {
   EXPECT_FALSE(loop.timerPending(t));
   EXPECT_EQ(held.use_count(), 1);
   loop.timerDel(t);  // no longer queued: nothing
-  loop.runUntil(2.0);
+  loop.runUntil(7.0);
   EXPECT_TRUE(log.empty());
+
+  loop.timerIs(9.0, [held] {});
+  loop.fdWatchIs(0, POLLIN, [held](short) {});
+  loop.reset();
+  EXPECT_EQ(held.use_count(), 1);
+  EXPECT_EQ(loop.now(), 0.0);
+  EXPECT_EQ(loop.pending(), 0u);
+  EXPECT_FALSE(loop.fdWatched(0));
 }
 
-TEST_F(EventLoopTest, ExceptionLeavesRunAndLoopGoesOnAfterwards) {
+TEST_F(EventLoopTest, ExceptionOrStopEndsRunAndKeepsTheRestQueued) {
   loop.timerIs(1.0, [] { Kiv::throwRangeException("boom"); });
   loop.timerIs(2.0, [&] { log.push_back("after"); });
   EXPECT_THROW(loop.runUntil(3.0), Kiv::RangeException);
@@ -102,6 +109,20 @@ TEST_F(EventLoopTest, ExceptionLeavesRunAndLoopGoesOnAfterwards) {
   EXPECT_FALSE(loop.running());
   loop.runUntil(3.0);
   EXPECT_EQ(log, Log{"after"});
+
+  log.clear();
+  loop.timerIs(4.0, [&] { log.push_back("a"); });
+  loop.timerIs(5.0, [&] {
+    log.push_back("b");
+    loop.stop();
+  });
+  loop.timerIs(5.0, [&] { log.push_back("c"); });
+  loop.run();
+  EXPECT_EQ(log, (Log{"a", "b"}));
+  EXPECT_EQ(loop.pending(), 1u);
+  loop.run();
+  EXPECT_EQ(log, (Log{"a", "b", "c"})) << "simulated run() ends when nothing is queued";
+  EXPECT_EQ(loop.now(), 5.0);
 }
 
 TEST_F(EventLoopTest, RunningFromInsideTheLoopIsRefused) {
@@ -118,34 +139,7 @@ TEST_F(EventLoopTest, RunningFromInsideTheLoopIsRefused) {
   EXPECT_TRUE(refused);
 }
 
-TEST_F(EventLoopTest, StopEndsRunAndKeepsTheRestQueued) {
-  loop.timerIs(1.0, [&] { log.push_back("a"); });
-  loop.timerIs(2.0, [&] {
-    log.push_back("b");
-    loop.stop();
-  });
-  loop.timerIs(2.0, [&] { log.push_back("c"); });
-  loop.run();
-  EXPECT_EQ(log, (Log{"a", "b"}));
-  EXPECT_EQ(loop.pending(), 1u);
-  loop.run();
-  EXPECT_EQ(log, (Log{"a", "b", "c"})) << "simulated run() ends when nothing is queued";
-  EXPECT_EQ(loop.now(), 2.0);
-}
-
-TEST_F(EventLoopTest, ResetDropsEverythingAndReleasesCalls) {
-  auto held = std::make_shared<int>(0);
-  loop.runUntil(7.0);
-  loop.timerIs(9.0, [held] {});
-  loop.fdWatchIs(0, POLLIN, [held](short) {});
-  loop.reset();
-  EXPECT_EQ(held.use_count(), 1);
-  EXPECT_EQ(loop.now(), 0.0);
-  EXPECT_EQ(loop.pending(), 0u);
-  EXPECT_FALSE(loop.fdWatched(0));
-}
-
-TEST_F(EventLoopTest, PipeReadinessIsDeliveredInSimulatedTurns) {
+TEST_F(EventLoopTest, PipeReadinessIsDeliveredInSimulatedTurnsAndAClosedDescriptorOnce) {
   Pipe p;
   ASSERT_GE(p.fds[0], 0);
   std::string got;
@@ -164,6 +158,19 @@ TEST_F(EventLoopTest, PipeReadinessIsDeliveredInSimulatedTurns) {
   ASSERT_EQ(::write(p.fds[1], "!", 1), 1);
   loop.runOnce();
   EXPECT_EQ(got, "hi") << "an unwatched descriptor gets no call";
+
+  // A closed descriptor gets one call that says so, and is dropped.
+  int const closed = ::dup(p.fds[0]);
+  ::close(closed);
+  int calls = 0;
+  loop.fdWatchIs(closed, POLLIN, [&](short revents) {
+    ++calls;
+    EXPECT_TRUE(revents & POLLNVAL);
+  });
+  loop.runOnce();
+  loop.runOnce();
+  EXPECT_EQ(calls, 1);
+  EXPECT_FALSE(loop.fdWatched(closed));
 }
 
 TEST_F(EventLoopTest, RealTimeRunWakesForPipeAndTimer) {
@@ -199,22 +206,6 @@ TEST_F(EventLoopTest, RealTimeContinuesFromSimulatedTimeAndIdleRunReturns) {
   loop.run();  // nothing queued, nothing watched: returns at once
   loop.realTimeIs(false);
   EXPECT_GE(loop.now(), start + 0.001);
-}
-
-TEST_F(EventLoopTest, ClosedDescriptorGetsOneInvalidCallAndIsDropped) {
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  ::close(fds[1]);
-  ::close(fds[0]);
-  int calls = 0;
-  loop.fdWatchIs(fds[0], POLLIN, [&](short revents) {
-    ++calls;
-    EXPECT_TRUE(revents & POLLNVAL);
-  });
-  loop.runOnce();
-  loop.runOnce();
-  EXPECT_EQ(calls, 1);
-  EXPECT_FALSE(loop.fdWatched(fds[0]));
 }
 
 TEST_F(EventLoopTest, ReplacedWatchDoesNotGetTheOldWatchesEvents) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,29 +34,36 @@ struct FItem : Kiv::PtrInterface, Kiv::HashMapLink<FItem> {
 };
 using FMap = Kiv::HashMap<FItem, Forced, Kiv::KeyBy<&FItem::key>>;
 
+using Keys = std::vector<std::string>;
+
 std::string key(int i) { return "k" + std::to_string(i); }
 
 void fill(Map& m, int n) {
   for (int i = 0; i < n; ++i) m.insert(Kiv::make<Item>(Kiv::String8(key(i))));
 }
 
-std::vector<std::string> keys(Map const& m) {
-  std::vector<std::string> r;
+Keys keys(Map const& m) {
+  Keys r;
   for (auto it = m.iteratorConst(); it; ++it) r.push_back(it->k.stdString());
   return r;
 }
 
-TEST(HashMapOrder, IterationFollowsBitReversedHashThenKey) {
-  Map m;
+TEST(HashMapOrder, IterationFollowsBitReversedHashThenKeyWhateverTheInsertionOrder) {
+  Map m, reversed;
   fill(m, 200);
+  for (int i = 199; i >= 0; --i) reversed.insert(Kiv::make<Item>(Kiv::String8(key(i))));
   std::vector<std::pair<std::uint32_t, std::string>> expect;
-  for (int i = 0; i < 200; ++i) {
-    Kiv::String8 k(key(i));
-    expect.emplace_back(Kiv::bitReverse(k.hash()), key(i));
-  }
+  for (int i = 0; i < 200; ++i) expect.emplace_back(Kiv::bitReverse(Kiv::String8(key(i)).hash()), key(i));
   std::sort(expect.begin(), expect.end());
-  std::vector<std::string> want;
+  Keys want;
   for (auto& e : expect) want.push_back(e.second);
+  EXPECT_EQ(keys(m), want);
+  EXPECT_EQ(keys(reversed), want);
+
+  // Shrinking back leaves the survivors in the same relative order.
+  for (int i = 10; i < 200; ++i) m.remove(Kiv::String8(key(i)));
+  auto const removed = [](std::string const& k) { return std::stoi(k.substr(1)) >= 10; };
+  want.erase(std::remove_if(want.begin(), want.end(), removed), want.end());
   EXPECT_EQ(keys(m), want);
 }
 
@@ -71,73 +79,50 @@ TEST(HashMapOrder, EqualHashesOrderedByKeyAndFoundByKey) {
   EXPECT_EQ(m.find(Forced{8, 3}), nullptr);
 }
 
-TEST(HashMapOrder, SameOrderWhateverTheInsertionOrderAndSize) {
-  Map a, b;
-  fill(a, 100);
-  for (int i = 99; i >= 0; --i) b.insert(Kiv::make<Item>(Kiv::String8(key(i))));
-  EXPECT_EQ(keys(a), keys(b));
-  // Shrinking back leaves the survivors in the same relative order.
-  auto before = keys(a);
-  for (int i = 10; i < 100; ++i) a.remove(Kiv::String8(key(i)));
-  before.erase(std::remove_if(before.begin(), before.end(),
-                              [](std::string const& k) { return std::stoi(k.substr(1)) >= 10; }),
-               before.end());
-  EXPECT_EQ(keys(a), before);
-}
-
-TEST(HashMapBuckets, GrowWithMembersAndShrinkWhenEmptied) {
+TEST(HashMapBuckets, GrowWithMembersShrinkWhenEmptiedAndTheVersionCountsRealChanges) {
   Map m;
   EXPECT_EQ(m.buckets(), 0u);
   fill(m, 1000);
   EXPECT_EQ(m.members(), 1000u);
+  EXPECT_EQ(m.version(), 1000u);
   EXPECT_GE(m.buckets(), 1000u);
   for (int i = 0; i < 1000; ++i) ASSERT_NE(m.find(Kiv::String8(key(i))), nullptr) << i;
+  m.remove(Kiv::String8("absent"));
+  EXPECT_EQ(m.version(), 1000u);
   for (int i = 0; i < 990; ++i) m.remove(Kiv::String8(key(i)));
+  EXPECT_EQ(m.version(), 1990u);
   EXPECT_LE(m.buckets(), 64u);
   for (int i = 990; i < 1000; ++i) EXPECT_NE(m.find(Kiv::String8(key(i))), nullptr);
-  auto it = m.iterator();
-  it.deleteAll();
+  m.iterator().deleteAll();
   EXPECT_EQ(m.buckets(), 0u);
 }
 
-TEST(HashMapIterator, DeletingMemberUnderIteratorStillAdvances) {
+TEST(HashMapIterator, RemovingTheMemberUnderItAndTheOneAfterStillAdvancesToTheNextLiveOne) {
   Map m;
   fill(m, 20);
-  auto all = keys(m);
+  Keys const all = keys(m);
   auto it = m.iteratorConst();
   ++it;
   ++it;
   m.remove(it->k);
   ++it;
-  EXPECT_EQ(it->k.stdString(), all[3]);
-}
+  EXPECT_EQ(it->k.stdString(), all[3]) << "the member under the iterator";
 
-TEST(HashMapIterator, DeletingMemberUnderIteratorAndTheOneAfterSkipsBoth) {
-  Map m;
-  fill(m, 20);
-  auto all = keys(m);
-  auto it = m.iteratorConst();
+  m.remove(Kiv::String8(all[3]));
+  m.remove(Kiv::String8(all[4]));
   ++it;
-  m.remove(Kiv::String8(all[1]));
-  m.remove(Kiv::String8(all[2]));
-  ++it;
-  EXPECT_EQ(it->k.stdString(), all[3]);
-}
+  EXPECT_EQ(it->k.stdString(), all[5]) << "the member under the iterator and the one after it";
 
-TEST(HashMapIterator, DeletingTheLastMemberUnderIteratorEndsIt) {
-  Map m;
-  fill(m, 3);
-  auto all = keys(m);
-  auto it = m.iteratorConst(Kiv::String8(all[2]));
-  m.remove(Kiv::String8(all[2]));
-  ++it;
-  EXPECT_FALSE(it);
+  auto last = m.iteratorConst(Kiv::String8(all[19]));
+  m.remove(Kiv::String8(all[19]));
+  ++last;
+  EXPECT_FALSE(last) << "the last member";
 }
 
 TEST(HashMapIterator, IteratorAtKeyStartsAtKeyOrItsSuccessor) {
   Map m;
   fill(m, 50);
-  auto all = keys(m);
+  Keys const all = keys(m);
   EXPECT_EQ(m.iteratorConst(Kiv::String8(all[17]))->k.stdString(), all[17]);
   Kiv::String8 absent("not-there");
   auto it = m.iteratorConst(absent);
@@ -153,63 +138,49 @@ TEST(HashMapIterator, IteratorAtKeyStartsAtKeyOrItsSuccessor) {
   else EXPECT_EQ(it->k.stdString(), want);
 }
 
+// Records each member that delete-all announces; `onNotify` acts on the map
+// from inside the announcement.
 struct Announcing : Map::Iterator {
-  Announcing(Map* m, std::vector<std::string>* log) : Map::Iterator(m, m->first()), log(log) {}
+  Announcing(Map* m, Keys* log) : Map::Iterator(m, m->first()), log(log) {}
   void deleteNotify(Kiv::Ptr<Item> const& member) override {
     log->push_back(member->k.stdString());
-    if (refill && log->size() == 2) {
-      refill = false;
-      extra->insert(Kiv::make<Item>(Kiv::String8("late")));
-    }
+    if (onNotify) onNotify();
   }
-  std::vector<std::string>* log;
-  bool refill = false;
-  Map* extra = nullptr;
+  Keys* log;
+  std::function<void()> onNotify;
 };
 
-TEST(HashMapDeleteAll, AnnouncesEachMemberOnceInIterationOrder) {
+TEST(HashMapDeleteAll, AnnouncesEachMemberOnceInOrderAndRestartsForMembersAddedMeanwhile) {
   Map m;
   fill(m, 6);
-  auto all = keys(m);
-  std::vector<std::string> log;
-  Announcing it(&m, &log);
-  it.deleteAll();
+  Keys const all = keys(m);
+  Keys log;
+  Announcing(&m, &log).deleteAll();
   EXPECT_EQ(log, all);
   EXPECT_TRUE(m.empty());
-}
 
-TEST(HashMapDeleteAll, RestartsWhenAnObserverAddsMembers) {
-  Map m;
   fill(m, 4);
-  std::vector<std::string> log;
-  Announcing it(&m, &log);
-  it.refill = true;
-  it.extra = &m;
-  it.deleteAll();
+  log.clear();
+  Announcing adding(&m, &log);
+  adding.onNotify = [&] {
+    if (log.size() == 2) m.insert(Kiv::make<Item>(Kiv::String8("late")));
+  };
+  adding.deleteAll();
   EXPECT_TRUE(m.empty());
   EXPECT_EQ(std::count(log.begin(), log.end(), "late"), 1);
   EXPECT_EQ(log.size(), 5u);
-}
 
-TEST(HashMapDeleteAll, MemberRemovedByAnObserverIsAnnouncedOnlyByItsRemover) {
-  Map m;
+  // A member that an observer removes is announced only by its remover.
   fill(m, 5);
-  auto all = keys(m);
-  std::vector<std::string> log;
-  struct RemovesNext : Announcing {
-    using Announcing::Announcing;
-    void deleteNotify(Kiv::Ptr<Item> const& member) override {
-      Announcing::deleteNotify(member);
-      if (log->size() == 1) map->remove(Kiv::String8(next));
-    }
-    Map* map = nullptr;
-    std::string next;
-  } it(&m, &log);
-  it.map = &m;
-  it.next = all[1];
-  it.deleteAll();
+  Keys const five = keys(m);
+  log.clear();
+  Announcing removing(&m, &log);
+  removing.onNotify = [&] {
+    if (log.size() == 1) m.remove(Kiv::String8(five[1]));
+  };
+  removing.deleteAll();
   EXPECT_TRUE(m.empty());
-  EXPECT_EQ(std::count(log.begin(), log.end(), all[1]), 0) << "removed by the observer, not by the iterator";
+  EXPECT_EQ(std::count(log.begin(), log.end(), five[1]), 0);
   EXPECT_EQ(log.size(), 4u);
 }
 
@@ -223,16 +194,6 @@ TEST(HashMapLifetime, RemovedMemberHeldElsewhereOutlivesMapAndLongChainsEndItera
   }
   EXPECT_EQ(kept->references(), 1u);
   EXPECT_FALSE(kept->kivInMap());
-}
-
-TEST(HashMapLifetime, VersionCountsInsertionsAndRemovals) {
-  Map m;
-  fill(m, 3);
-  EXPECT_EQ(m.version(), 3u);
-  m.remove(Kiv::String8("absent"));
-  EXPECT_EQ(m.version(), 3u);
-  m.remove(Kiv::String8(key(1)));
-  EXPECT_EQ(m.version(), 4u);
 }
 
 }  // namespace

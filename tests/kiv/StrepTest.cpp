@@ -7,28 +7,18 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <limits>
 #include <string>
 
 #include "Kiv/Exception.h"
 #include "Kiv/Strep.h"
+#include "support/ExceptionMessage.h"
 
 namespace {
 
 using It = Kiv::String8::IteratorConst;
 using Kiv::String8;
-
-std::string rangeMessage(std::function<void()> const& f) {
-  try {
-    f();
-  } catch (Kiv::RangeException const& e) {
-    EXPECT_TRUE(e.hasId(Kiv::ExceptionId::range));
-    return e.message().stdString();
-  }
-  ADD_FAILURE() << "did not throw";
-  return {};
-}
+using TestSupport::rangeMessage;
 
 // Reads a V from the start of `text`; *stop receives the end position.
 template <class V>
@@ -107,7 +97,7 @@ std::string need(char const* text, char const* pattern, std::size_t endAt = std:
   return std::to_string(it.position());
 }
 
-TEST(StrepNeedString, BlankIsAnyRunOfWhiteSpaceIncludingNone) {
+TEST(StrepNeedString, BlankIsAnyRunOfWhiteSpaceAndAFailureNamesTokenAndColumn) {
   for (char const* text : {":", " :", ":  ", "\t\r\n: \n"}) {
     EXPECT_EQ(need(text, " : "), std::to_string(std::strlen(text)));
   }
@@ -115,9 +105,6 @@ TEST(StrepNeedString, BlankIsAnyRunOfWhiteSpaceIncludingNone) {
   EXPECT_EQ(need("", " "), "0");
   EXPECT_EQ(need("a   ", "a ", 2), "2");
   EXPECT_EQ(need("Val ue", "Value"), "expected \"Value\" at column 0");
-}
-
-TEST(StrepNeedString, FailureNamesTokenAndColumn) {
   EXPECT_EQ(need("Value (  'Bridging::Orva::Other'", " Value (  'Bridging::Orva::Config::TapDevice'"),
             "expected \"'Bridging::Orva::Config::TapDevice'\" at column 9");
   EXPECT_EQ(need("a  c", "a b"), "expected \"b\" at column 3");

@@ -19,7 +19,7 @@ struct CoverageScope {
 
 int sideEffect(int* counter) { return ++*counter; }
 
-TEST(Trace, DisabledTraceBuildsNoText) {
+TEST(Trace, DisabledTraceBuildsNoTextUnlessACoverageStreamWantsIt) {
   Kiv::TraceHandle handle("Trace.Disabled", false);
   Kiv::TraceCapture capture;
   int evaluated = 0;
@@ -29,6 +29,18 @@ TEST(Trace, DisabledTraceBuildsNoText) {
   KIV_TRACE(handle, 7, "f", "count " << sideEffect(&evaluated));
   EXPECT_EQ(evaluated, 0) << "a disabled handle or level must not evaluate the stream operands";
   EXPECT_TRUE(capture.records().empty());
+
+  std::ostringstream coverage;
+  CoverageScope scope(&coverage);
+  int line = __LINE__ + 1;
+  KIV_TRACE_SRC(handle, "Src", 7, "fn", "n=" << sideEffect(&evaluated));
+  EXPECT_EQ(evaluated, 1) << "with a coverage stream the text is built";
+  EXPECT_TRUE(capture.records().empty()) << "a disabled record still does not reach the sink";
+  EXPECT_EQ(coverage.str(), "Trace.Disabled[7] Src:" + std::to_string(line) + " fn: n=1\n");
+  handle.levelIs(7, true);
+  KIV_TRACE_SRC(handle, "Src", 7, "fn", "again");
+  EXPECT_EQ(capture.records().size(), 1u);
+  EXPECT_NE(coverage.str().find("fn: again\n"), std::string::npos);
 }
 
 TEST(Trace, EnabledTraceCarriesEveryField) {
@@ -46,17 +58,13 @@ TEST(Trace, EnabledTraceCarriesEveryField) {
   EXPECT_EQ(r.source, "TopoStateReflector");
   EXPECT_EQ(r.line, line);
   EXPECT_EQ(r.function, "handleState");
-}
-
-TEST(Trace, PlainMacroNamesTheSourceFile) {
-  Kiv::TraceHandle handle("Trace.File", true);
-  Kiv::TraceCapture capture;
   KIV_TRACE(handle, 0, "g", "x");
-  ASSERT_EQ(capture.records().size(), 1u);
-  EXPECT_NE(capture.records()[0].source.stdString().find("TraceTest.cpp"), std::string::npos);
+  ASSERT_EQ(capture.records().size(), 2u);
+  EXPECT_NE(capture.records()[1].source.stdString().find("TraceTest.cpp"), std::string::npos)
+      << "the plain macro names the source file";
 }
 
-TEST(Trace, LevelMaskSelectsLevelsOnlyWhileEnabled) {
+TEST(Trace, LevelMaskSelectsLevelsZeroToNineOnlyWhileEnabled) {
   Kiv::TraceHandle handle("Trace.Levels", false);
   EXPECT_EQ(handle.levelMask(), Kiv::TraceHandle::allLevels) << "a new handle has every level on";
   handle.levelMaskIs(0x0180);  // 7 and 8
@@ -72,10 +80,7 @@ TEST(Trace, LevelMaskSelectsLevelsOnlyWhileEnabled) {
   handle.enabledIs(false);
   handle.enabledIs(true);
   EXPECT_EQ(handle.levelMask(), 0x0088) << "switching the handle off and on keeps its levels";
-}
 
-TEST(Trace, LevelsOutsideZeroToNineAreRefusedOrOff) {
-  Kiv::TraceHandle handle("Trace.Range", true);
   EXPECT_THROW(handle.levelIs(10, true), Kiv::RangeException);
   EXPECT_THROW(handle.levelIs(-1, true), Kiv::RangeException);
   handle.levelMaskIs(0xFFFF);
@@ -83,7 +88,7 @@ TEST(Trace, LevelsOutsideZeroToNineAreRefusedOrOff) {
   for (int level : {-1, 10, 15, 40}) EXPECT_FALSE(handle.levelEnabled(level)) << level;
 }
 
-TEST(Trace, ConfigureReachesLiveHandlesAndIsRememberedForLaterOnes) {
+TEST(Trace, ConfigureReachesLiveAndProcessHandlesAndIsRememberedForLaterOnes) {
   auto gone = std::make_unique<Kiv::TraceHandle>("Trace.Configured", false);
   Kiv::TraceHandle early("Trace.Configured", false);
   Kiv::TraceHandle other("Trace.Other", false);
@@ -95,37 +100,18 @@ TEST(Trace, ConfigureReachesLiveHandlesAndIsRememberedForLaterOnes) {
   Kiv::TraceHandle late("Trace.Configured", false);
   EXPECT_TRUE(late.levelEnabled(8)) << "the remembered configuration overrides the constructor";
   EXPECT_FALSE(late.levelEnabled(7));
-}
 
-TEST(Trace, ProcessHandleIsMadeDisabledOnceAndKept) {
+  // A process handle is made disabled once, kept, and configured like any other.
   Kiv::TraceHandle& a = Kiv::traceHandle("Trace.Process");
   EXPECT_FALSE(a.enabled());
   a.enabledIs(true);
-  Kiv::TraceHandle& b = Kiv::traceHandle("Trace.Process");
-  EXPECT_EQ(&a, &b);
-  EXPECT_TRUE(b.enabled());
+  EXPECT_EQ(&Kiv::traceHandle("Trace.Process"), &a);
+  EXPECT_TRUE(a.enabled());
   Kiv::TraceHandle::configure("Trace.Process", false, 0);
-  EXPECT_FALSE(a.enabled()) << "process handles are in the registry like any other";
+  EXPECT_FALSE(a.enabled());
 }
 
-TEST(Trace, CoverageStreamSeesDisabledTracesAndSinkDoesNot) {
-  Kiv::TraceHandle handle("Trace.Coverage", false);
-  Kiv::TraceCapture capture;
-  std::ostringstream coverage;
-  CoverageScope scope(&coverage);
-  int evaluated = 0;
-  int line = __LINE__ + 1;
-  KIV_TRACE_SRC(handle, "Src", 5, "fn", "n=" << sideEffect(&evaluated));
-  EXPECT_EQ(evaluated, 1) << "with a coverage stream the text is built";
-  EXPECT_TRUE(capture.records().empty()) << "a disabled record still does not reach the sink";
-  EXPECT_EQ(coverage.str(), "Trace.Coverage[5] Src:" + std::to_string(line) + " fn: n=1\n");
-  handle.enabledIs(true);
-  KIV_TRACE_SRC(handle, "Src", 5, "fn", "again");
-  EXPECT_EQ(capture.records().size(), 1u);
-  EXPECT_NE(coverage.str().find("fn: again\n"), std::string::npos);
-}
-
-TEST(Trace, SinkReplacementReturnsPreviousAndNullRestoresDefault) {
+TEST(Trace, SinkReplacementReturnsPreviousNullRestoresDefaultAndCapturesNest) {
   Kiv::TraceHandle handle("Trace.Sink", true);
   int first = 0, second = 0;
   Kiv::TraceSink before = Kiv::traceSinkIs([&](Kiv::TraceRecord const&) { ++first; });
@@ -146,10 +132,7 @@ TEST(Trace, SinkReplacementReturnsPreviousAndNullRestoresDefault) {
   Kiv::traceSinkIs(saved);
   EXPECT_NE(err.find("Trace.Sink[2] Src:"), std::string::npos) << err;
   EXPECT_NE(err.find(" fn: to stderr\n"), std::string::npos) << err;
-}
 
-TEST(Trace, CapturesNestAndRestoreTheOuterSink) {
-  Kiv::TraceHandle handle("Trace.Nest", true);
   Kiv::TraceCapture outer;
   {
     Kiv::TraceCapture inner;
@@ -157,7 +140,7 @@ TEST(Trace, CapturesNestAndRestoreTheOuterSink) {
     ASSERT_EQ(inner.records().size(), 1u);
   }
   KIV_TRACE(handle, 1, "f", "outer");
-  ASSERT_EQ(outer.records().size(), 1u);
+  ASSERT_EQ(outer.records().size(), 1u) << "captures nest and restore the outer sink";
   EXPECT_EQ(outer.records()[0].text, "outer");
 }
 

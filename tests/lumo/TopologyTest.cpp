@@ -1,6 +1,8 @@
 // The topology model: scalar and collection notifications, member
 // replacement, the entity tree of members, the VLAN-to-topology map and the
-// lifetime of members that outlive their owner.
+// lifetime of members that outlive their owner. The instance status tree is
+// built from the same collection template and is driven by the reflector
+// tests.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -24,24 +26,17 @@ std::string text(Pyrel::IntfId const& id) { return id.stringValue().stdString();
 
 struct PortWatcher : TopoPortConfig::Notifiee {
   // Each entry shows the value already stored when the observer is called.
-  void onState() override { log.push_back("state"); }
+  void onState() override { log.push_back("state=" + std::to_string(int(notifier()->state()))); }
   void onFdbFlush() override { log.push_back("fdbFlush=" + std::to_string(notifier()->fdbFlush())); }
-  void onLowerAgingTime() override { log.push_back("lowerAgingTime"); }
+  void onLowerAgingTime() override { log.push_back("lowerAgingTime=" + std::to_string(notifier()->lowerAgingTime())); }
   Log log;
 };
 
 struct PortsWatcher : TopoConfig::Notifiee {
   void onTopoPortConfig(Pyrel::IntfId id) override {
     // The collection has changed already when its observers hear of it.
-    auto m = notifier()->topoPortConfig(id);
-    log.push_back(text(id) + (m ? "+" : "-"));
+    log.push_back(text(id) + (notifier()->topoPortConfig(id) ? "+" : "-"));
   }
-  Log log;
-};
-
-struct TopoWatcher : Config::Notifiee {
-  void onTopoConfig(Kiv::Name name) override { log.push_back("topo " + name.string().stdString()); }
-  void onVidToTopoMap(VlanId vid) override { log.push_back("vid " + std::to_string(vid.value())); }
   Log log;
 };
 
@@ -65,7 +60,7 @@ class TopologyModel : public ::testing::Test {
   Kiv::Ptr<TopoConfig> topo = config->topoConfigIs("default");
 };
 
-TEST(TopologyPortConfig, ScalarMutatorsNotifyOncePerRealChangeAfterStoring) {
+TEST(TopologyPort, ConfigAndStatusNotifyOncePerRealChangeAfterStoring) {
   auto port = Kiv::make<TopoPortConfig>(intf("Ethernet1"));
   auto w = watch<PortWatcher>(port);
   EXPECT_EQ(port->state(), PortState::disabled);
@@ -73,159 +68,108 @@ TEST(TopologyPortConfig, ScalarMutatorsNotifyOncePerRealChangeAfterStoring) {
   port->fdbFlushIs(0);
   port->lowerAgingTimeIs(false);
   EXPECT_TRUE(w->log.empty()) << "defaults stored again are no change";
+  for (int i = 0; i < 2; ++i) {
+    port->stateIs(PortState::forwarding);
+    port->fdbFlushIs(4294967295u);
+    port->lowerAgingTimeIs(true);
+  }
+  EXPECT_EQ(w->log, (Log{"state=" + std::to_string(int(PortState::forwarding)), "fdbFlush=4294967295",
+                         "lowerAgingTime=1"}));
 
-  port->stateIs(PortState::forwarding);
-  port->stateIs(PortState::forwarding);
-  port->fdbFlushIs(7);
-  port->fdbFlushIs(7);
-  port->lowerAgingTimeIs(true);
-  EXPECT_EQ(w->log, (Log{"state", "fdbFlush=7", "lowerAgingTime"}));
-  EXPECT_EQ(port->state(), PortState::forwarding);
-  EXPECT_TRUE(port->lowerAgingTime());
-}
-
-TEST(TopologyPortConfig, StatusStoresStateAndReport) {
-  struct Watcher : TopoPortStatus::Notifiee {
+  struct StatusWatcher : TopoPortStatus::Notifiee {
     void onState() override { ++states; }
     void onFdbFlushReport() override { ++reports; }
     int states = 0, reports = 0;
   };
   auto s = Kiv::make<TopoPortStatus>(intf("Ethernet2"));
-  auto w = watch<Watcher>(s);
-  s->stateIs(PortState::learning);
-  s->fdbFlushReportIs(4294967295u);
-  s->fdbFlushReportIs(4294967295u);
+  auto sw = watch<StatusWatcher>(s);
+  for (int i = 0; i < 2; ++i) {
+    s->stateIs(PortState::learning);
+    s->fdbFlushReportIs(4294967295u);
+  }
   EXPECT_EQ(s->state(), PortState::learning);
   EXPECT_EQ(s->fdbFlushReport(), 4294967295u);
-  EXPECT_EQ(w->states, 1);
-  EXPECT_EQ(w->reports, 1);
+  EXPECT_EQ(sw->states, 1);
+  EXPECT_EQ(sw->reports, 1);
 }
 
-TEST(TopologyPortConfig, TypeAndAttributeNames) {
-  auto port = Kiv::make<TopoPortConfig>(intf("Ethernet1"));
-  EXPECT_EQ(port->fwkType()->qualifiedName(), Kiv::String8("Bridging::Topology::TopoPortConfig"));
-  EXPECT_EQ(port->fwkType(), TopoPortConfig::_fwkType()) << "one type object per type";
-  EXPECT_EQ(port->fwkType()->parent(), Kiv::KivType::entityType());
-  EXPECT_EQ(port->attributeString(TopoPortConfig::stateAttrId), Kiv::String8("state"));
-  EXPECT_EQ(port->attributeString(259), Kiv::String8("fdbFlush"));
-  EXPECT_EQ(port->attributeString(260), Kiv::String8("lowerAgingTime"));
-  EXPECT_EQ(port->attributeString(Kiv::Attr::name), Kiv::String8("name"));
-  EXPECT_EQ(port->attributeString(261), Kiv::String8());
-  EXPECT_EQ(Config::ConfigIs("c")->attributeString(259), Kiv::String8("vidToTopoMap"));
-  EXPECT_EQ(Bridging::Topology::Inst::Status::_fwkType()->qualifiedName(), Kiv::String8("Bridging::Topology::Inst::Status"));
-  EXPECT_EQ(Bridging::Topology::Inst::TopoStatus::_fwkType()->qualifiedName(),
-            Kiv::String8("Bridging::Topology::Inst::TopoStatus"));
-}
-
-TEST_F(TopologyModel, MembersAreChildrenNamedUnderTheirOwner) {
-  auto port = topo->topoPortConfigIs(intf("Ethernet1"));
-  EXPECT_EQ(port->fullName(), Kiv::String8("topo/default/Ethernet1"));
-  EXPECT_EQ(port->parent(), topo);
-  EXPECT_EQ(port->parentAttr(), Kiv::String8("topoPortConfig"));
-  EXPECT_EQ(topo->parentAttr(), Kiv::String8("topoConfig"));
-
-  EXPECT_EQ(topo->topoPortConfigDel(intf("Ethernet1")), port);
-  EXPECT_EQ(port->parent(), nullptr);
-  EXPECT_EQ(port->fullName(), Kiv::String8("Ethernet1"));
-}
-
-TEST_F(TopologyModel, CollectionNotifiesItsKeyOncePerChangeAndNeverForNoChange) {
+// Ports are added, found, walked from a key and removed (one at a time,
+// through an iterator, all at once); each real change notifies its key
+// once, and a member is its owner's child only while it is in the
+// collection.
+TEST_F(TopologyModel, CollectionNotifiesItsKeyOncePerChangeAndNamesMembersUnderTheOwner) {
   auto w = watch<PortsWatcher>(topo);
   auto a = topo->topoPortConfigIs(intf("Ethernet1"));
   EXPECT_EQ(topo->topoPortConfigIs(intf("Ethernet1")), a) << "an existing member is returned, not remade";
   auto b = topo->topoPortConfigIs(intf("Ethernet2"));
-  EXPECT_EQ(topo->topoPortConfigs(), 2u);
+  topo->topoPortConfigIs(intf("Ethernet3"));
+  EXPECT_EQ(topo->topoPortConfigs(), 3u);
   EXPECT_EQ(topo->topoPortConfig(intf("Ethernet2")), b);
-  EXPECT_EQ(topo->topoPortConfig(intf("Ethernet3")), nullptr);
+  EXPECT_EQ(topo->topoPortConfig(intf("Ethernet9")), nullptr);
+  EXPECT_EQ(a->fullName(), Kiv::String8("topo/default/Ethernet1"));
+  EXPECT_EQ(a->parent(), topo);
+  EXPECT_EQ(a->parentAttr(), Kiv::String8("topoPortConfig"));
+  EXPECT_EQ(topo->parentAttr(), Kiv::String8("topoConfig"));
 
-  EXPECT_EQ(topo->topoPortConfigDel(intf("Ethernet3")), nullptr);
-  EXPECT_EQ(topo->topoPortConfigDel(intf("Ethernet1")), a);
-  EXPECT_EQ(topo->topoPortConfigDel(intf("Ethernet1")), nullptr);
-  EXPECT_EQ(w->log, (Log{"Ethernet1+", "Ethernet2+", "Ethernet1-"}));
-}
+  Log const order = portOrder(*topo);
+  EXPECT_EQ(text(topo->topoPortConfigIteratorConst(intf(order[1].c_str()))->intfId()), order[1]);
+  EXPECT_EQ(text(topo->topoPortConfigIterator(intf(order[2].c_str()))->intfId()), order[2]);
 
-TEST_F(TopologyModel, DeleteAllNotifiesEachMemberOnceInIterationOrder) {
-  for (char const* n : {"Ethernet4", "Ethernet1", "Ethernet3", "Port-Channel7", "Ethernet2"})
-    topo->topoPortConfigIs(intf(n));
-  Log order = portOrder(*topo);
-  auto held = topo->topoPortConfig(intf("Ethernet3"));
-  auto w = watch<PortsWatcher>(topo);
+  EXPECT_EQ(topo->topoPortConfigDel(intf("Ethernet9")), nullptr);
+  EXPECT_EQ(topo->topoPortConfigDel(intf(order[2].c_str()))->parent(), nullptr);
+  EXPECT_EQ(topo->topoPortConfigDel(intf(order[2].c_str())), nullptr);
+  auto it = topo->topoPortConfigIterator();
+  Kiv::Ptr<TopoPortConfig> const first = it.member();
+  it.del();
+  ASSERT_TRUE(it);
+  EXPECT_EQ(text(it->intfId()), order[1]) << "the iterator moved on to the next member";
+  EXPECT_EQ(first->parent(), nullptr);
+  EXPECT_EQ(first->fullName(), Kiv::String8(order[0])) << "no longer named under its owner";
+  EXPECT_EQ(w->log, (Log{"Ethernet1+", "Ethernet2+", "Ethernet3+", order[2] + "-", order[0] + "-"}));
 
-  topo->topoPortConfigDelAll();
+  for (char const* n : {"Ethernet4", "Port-Channel7", "Ethernet2"}) topo->topoPortConfigIs(intf(n));
+  w->log.clear();
   Log expected;
-  for (auto const& k : order) expected.push_back(k + "-");
-  EXPECT_EQ(w->log, expected);
+  for (auto const& k : portOrder(*topo)) expected.push_back(k + "-");
+  auto const held = topo->topoPortConfig(intf("Ethernet4"));
+  topo->topoPortConfigDelAll();
+  EXPECT_EQ(w->log, expected) << "delete-all notifies each member once, in iteration order";
   EXPECT_EQ(topo->topoPortConfigs(), 0u);
-  EXPECT_EQ(held->parent(), nullptr) << "a deleted member is no longer its owner's child";
-
+  EXPECT_EQ(held->parent(), nullptr);
   topo->topoPortConfigDelAll();
   EXPECT_EQ(w->log.size(), expected.size()) << "deleting all of nothing notifies nobody";
 }
 
-TEST_F(TopologyModel, DeletingThroughIteratorNotifiesAndReleasesMember) {
-  auto a = topo->topoPortConfigIs(intf("Ethernet1"));
-  auto b = topo->topoPortConfigIs(intf("Ethernet2"));
-  auto w = watch<PortsWatcher>(topo);
-  Log order = portOrder(*topo);
-
-  auto it = topo->topoPortConfigIterator();
-  Kiv::Ptr<TopoPortConfig> first = it.member();
-  it.del();
-  ASSERT_TRUE(it);
-  EXPECT_EQ(text(it->intfId()), order[1]) << "the iterator moved on to the next member";
-  EXPECT_EQ(w->log, (Log{order[0] + "-"}));
-  EXPECT_EQ(first->parent(), nullptr);
-  EXPECT_EQ(first->fullName(), Kiv::String8(order[0]));
-}
-
-TEST_F(TopologyModel, KeyedIteratorsStartAtTheKey) {
-  for (char const* n : {"Ethernet1", "Ethernet2", "Ethernet3"}) topo->topoPortConfigIs(intf(n));
-  Log order = portOrder(*topo);
-  auto it = topo->topoPortConfigIteratorConst(intf(order[1].c_str()));
-  ASSERT_TRUE(it);
-  EXPECT_EQ(text(it->intfId()), order[1]);
-  auto mit = topo->topoPortConfigIterator(intf(order[2].c_str()));
-  ASSERT_TRUE(mit);
-  EXPECT_EQ(text(mit->intfId()), order[2]);
-}
-
-TEST_F(TopologyModel, PuttingAnObjectReplacesTheMemberOfItsKeyWithOneNotification) {
+TEST_F(TopologyModel, PuttingAnObjectReplacesTheMemberOfItsKeyOrIsRefusedWithNoChange) {
   auto old = topo->topoPortConfigIs(intf("Ethernet1"));
-  old->stateIs(PortState::forwarding);
+  auto other = config->topoConfigIs("other");
+  auto theirs = other->topoPortConfigIs(intf("Ethernet1"));
   auto w = watch<PortsWatcher>(topo);
+  EXPECT_THROW(topo->topoPortConfigIs(theirs), Kiv::RangeException) << "a member of another owner";
+  EXPECT_THROW(topo->topoPortConfigIs(Kiv::Ptr<TopoPortConfig>()), Kiv::RangeException);
+  EXPECT_EQ(topo->topoPortConfig(intf("Ethernet1")), old) << "the member of that key stays";
+  EXPECT_EQ(old->parent(), topo);
+  EXPECT_EQ(theirs->parent(), other);
+  EXPECT_EQ(other->topoPortConfig(intf("Ethernet1")), theirs);
+  EXPECT_TRUE(w->log.empty());
 
   auto replacement = Kiv::make<TopoPortConfig>(intf("Ethernet1"));
   topo->topoPortConfigIs(replacement);
-  EXPECT_EQ(w->log, (Log{"Ethernet1+"}));
+  topo->topoPortConfigIs(replacement);  // the member that is there already: no change
   EXPECT_EQ(topo->topoPortConfig(intf("Ethernet1")), replacement);
   EXPECT_EQ(topo->topoPortConfigs(), 1u);
   EXPECT_EQ(old->parent(), nullptr);
   EXPECT_EQ(replacement->fullName(), Kiv::String8("topo/default/Ethernet1"));
-
-  topo->topoPortConfigIs(replacement);
-  EXPECT_EQ(w->log.size(), 1u) << "putting the member that is there already is no change";
-
-  auto fresh = Kiv::make<TopoPortConfig>(intf("Ethernet9"));
-  topo->topoPortConfigIs(fresh);
+  topo->topoPortConfigIs(Kiv::make<TopoPortConfig>(intf("Ethernet9")));
   EXPECT_EQ(w->log, (Log{"Ethernet1+", "Ethernet9+"}));
 }
 
-TEST_F(TopologyModel, RefusedPutChangesNothing) {
-  auto mine = topo->topoPortConfigIs(intf("Ethernet1"));
-  auto other = config->topoConfigIs("other");
-  auto theirs = other->topoPortConfigIs(intf("Ethernet1"));
-  auto w = watch<PortsWatcher>(topo);
-
-  EXPECT_THROW(topo->topoPortConfigIs(theirs), Kiv::RangeException);
-  EXPECT_THROW(topo->topoPortConfigIs(Kiv::Ptr<TopoPortConfig>()), Kiv::RangeException);
-  EXPECT_EQ(topo->topoPortConfig(intf("Ethernet1")), mine) << "the member of that key stays";
-  EXPECT_EQ(mine->parent(), topo);
-  EXPECT_EQ(theirs->parent(), other);
-  EXPECT_EQ(other->topoPortConfig(intf("Ethernet1")), theirs);
-  EXPECT_TRUE(w->log.empty());
-}
-
 TEST_F(TopologyModel, VidToTopoMapYieldsTheVeryObjectStored) {
+  struct TopoWatcher : Config::Notifiee {
+    void onTopoConfig(Kiv::Name name) override { log.push_back("topo " + name.string().stdString()); }
+    void onVidToTopoMap(VlanId vid) override { log.push_back("vid " + std::to_string(vid.value())); }
+    Log log;
+  };
   auto w = watch<TopoWatcher>(config);
   auto other = config->topoConfigIs("other");
   config->vidToTopoMapIs(VlanId(10), topo);
@@ -248,28 +192,9 @@ TEST_F(TopologyModel, VidToTopoMapYieldsTheVeryObjectStored) {
   EXPECT_EQ(w->log, (Log{"topo other", "vid 10", "vid 20", "topo default", "topo default", "vid 10", "vid 20"}));
 }
 
-TEST_F(TopologyModel, InstanceStatusTreeNotifiesKeysAndNamesMembers) {
-  struct Watcher : Bridging::Topology::Inst::Status::Notifiee {
-    void onTopoStatus(Kiv::Name n) override { log.push_back(n.string().stdString()); }
-    Log log;
-  };
-  auto status = Bridging::Topology::Inst::Status::StatusIs("status");
-  auto w = watch<Watcher>(status);
-  auto ts = status->topoStatusIs("default");
-  status->topoStatusIs("default");
-  auto port = ts->topoPortStatusIs(intf("Ethernet1"));
-  EXPECT_EQ(port->fullName(), Kiv::String8("status/default/Ethernet1"));
-  EXPECT_EQ(ts->topoPortStatuss(), 1u);
-  status->topoStatusDelAll();
-  EXPECT_EQ(w->log, (Log{"default", "default"}));
-  EXPECT_EQ(ts->parent(), nullptr);
-  EXPECT_EQ(port->fullName(), Kiv::String8("default/Ethernet1"));
-}
-
 TEST(TopologyLifetime, MembersOutliveTheirDroppedOwnerSafely) {
   Kiv::Ptr<TopoConfig> topo;
   Kiv::Ptr<TopoPortConfig> held;
-  TopoConfig::TopoPortConfigIteratorConst it;
   auto w = Kiv::make<PortWatcher>();
   {
     auto config = Config::ConfigIs("topo");
@@ -282,7 +207,7 @@ TEST(TopologyLifetime, MembersOutliveTheirDroppedOwnerSafely) {
   EXPECT_EQ(topo->parent(), nullptr) << "the dropped owner left no pointer behind";
   EXPECT_EQ(topo->fullName(), Kiv::String8("default"));
 
-  it = topo->topoPortConfigIteratorConst();
+  auto it = topo->topoPortConfigIteratorConst();
   topo = nullptr;
   ASSERT_TRUE(it) << "the iterator holds its member";
   EXPECT_EQ(it->parent(), nullptr);
@@ -290,7 +215,7 @@ TEST(TopologyLifetime, MembersOutliveTheirDroppedOwnerSafely) {
   EXPECT_FALSE(it) << "an owner's end ends the walk";
   EXPECT_EQ(held->fullName(), Kiv::String8("Ethernet2"));
   held->stateIs(PortState::learning);
-  EXPECT_EQ(w->log, (Log{"state"}));
+  EXPECT_EQ(w->log, (Log{"state=" + std::to_string(int(PortState::learning))}));
 }
 
 }  // namespace

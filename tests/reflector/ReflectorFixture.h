@@ -7,20 +7,22 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "Kiv/Clock.h"
 #include "Kiv/EventLoop.h"
-#include "Kiv/Exception.h"
 #include "Kiv/Trace.h"
 #include "reflector/TopoStateReflector.h"
+#include "support/ExceptionMessage.h"
 
 namespace ReflectorTesting {
 
 using Bridging::Topology::PortState;
 using Log = std::vector<std::string>;
+using TestSupport::nameInUseMessage;
 
 // The delay between a change and its reflection.
 constexpr double delay = 0x1p-20;
@@ -30,17 +32,6 @@ inline Pyrel::IntfId intf(char const* name) { return Pyrel::IntfId(name); }
 // The entry record of `cls`'s handler `handler` taking `args`.
 inline std::string entryTrace(char const* cls, char const* handler, char const* args = "") {
   return std::string("8 ") + handler + ": void Bridging::" + cls + "::" + handler + "(" + args + ")";
-}
-
-// The message of the name-in-use exception that `call` throws.
-template <class F>
-std::string refusal(F&& call) {
-  try {
-    call();
-  } catch (Kiv::NameInUseException const& e) {
-    return e.message().stdString();
-  }
-  return "no exception";
 }
 
 class ReflectorTest : public ::testing::Test {
@@ -67,8 +58,16 @@ class ReflectorTest : public ::testing::Test {
     topoConfig->vidToTopoMapIs(Bridging::VlanId(vid), topoConfig->topoConfigIs(topo));
     brStatus->fdbStatusIs(Bridging::Fid(vid));
   }
-  void learn(std::uint16_t vid, std::uint64_t host, char const* on) {
-    brStatus->fdbStatusIs(Bridging::Fid(vid))->learnedHostIs(Bridging::LearnedHost(Pyrel::EthAddr(host), intf(on)));
+  // Host `host` (its address as a number) learned in VLAN `vid` on port `on`.
+  struct Host {
+    std::uint16_t vid;
+    std::uint64_t host;
+    char const* on;
+  };
+  void learn(std::initializer_list<Host> hosts) {
+    for (Host const& h : hosts)
+      brStatus->fdbStatusIs(Bridging::Fid(h.vid))
+          ->learnedHostIs(Bridging::LearnedHost(Pyrel::EthAddr(h.host), intf(h.on)));
   }
   // The hosts left in VLAN `vid`, as "vid:n", sorted.
   Log hosts(std::uint16_t vid) const {

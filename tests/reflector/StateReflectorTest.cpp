@@ -16,7 +16,9 @@ std::string entry(char const* handler, char const* args = "") {
 
 class SystemReflector : public ReflectorTest {
  protected:
-  Kiv::Ptr<StateReflector> reflect() { return stateReflectorFactory(topoConfig, topoStatus, brConfig, brStatus, clock); }
+  Kiv::Ptr<StateReflector> reflect() {
+    return stateReflectorFactory(topoConfig, topoStatus, brConfig, brStatus, clock);
+  }
 };
 
 TEST_F(SystemReflector, EmptyCollectionsGiveAnInitializedRootThatTracedItsConstruction) {
@@ -30,40 +32,28 @@ TEST_F(SystemReflector, EmptyCollectionsGiveAnInitializedRootThatTracedItsConstr
                            entry("handleCollectionChange")}));
 }
 
-TEST_F(SystemReflector, TopologyReflectorsFollowTheirEntriesAndAreNeverRefreshed) {
+TEST_F(SystemReflector, TopologyReflectorsFollowTheirEntriesAndAreNeitherRefreshedNorReinstantiated) {
   topoConfig->topoConfigIs("red");
   topoStatus->topoStatusIs("red");
-  topoConfig->topoConfigIs("blue");
+  auto const blue = topoConfig->topoConfigIs("blue");
   topoStatus->topoStatusIs("green");
   auto root = reflect();
   EXPECT_EQ(traces(7), Log{"7 doSyncTopo: Creating new state reflector for red"});
   ASSERT_TRUE(root->topoStateReflector("red"));
   EXPECT_EQ(root->topoStateReflector("red")->brTopoConfig(), topoConfig);
 
-  topoStatus->topoStatusIs("blue");
+  auto const blueStatus = topoStatus->topoStatusIs("blue");
   EXPECT_EQ(traces(7), Log{"7 doSyncTopo: Creating new state reflector for blue"});
   topoConfig->topoConfigDel("red");
   EXPECT_EQ(traces(7), Log{"7 doSyncTopo: Deleting state reflector for red"});
   topoStatus->topoStatusDel("red");
   EXPECT_EQ(traces(7), Log{});
 
-  auto blue = topoConfig->topoConfig("blue");
+  auto const member = root->topoStateReflector("blue");
   topoConfig->topoConfigIs(Kiv::make<Bridging::Topology::TopoConfig>("blue"));
-  EXPECT_EQ(root->topoStateReflector("blue")->topoConfig(), blue);
-
-  traces();
-  root->initializedIs(false);
-  root->handleTopoConfig("green");
-  EXPECT_EQ(traces(), Log{entry("handleTopoConfig", "Kiv::String")});
-}
-
-TEST_F(SystemReflector, ReinstantiationWithAnotherClockNamesIt) {
-  auto blue = topoConfig->topoConfigIs("blue");
-  auto blueStatus = topoStatus->topoStatusIs("blue");
-  auto root = reflect();
-  auto member = root->topoStateReflector("blue");
+  EXPECT_EQ(member->topoConfig(), blue);
   EXPECT_EQ(root->topoStateReflectorIs("blue", blue, blueStatus, brConfig, brStatus, topoConfig, clock), member);
-  EXPECT_EQ(refusal([&] {
+  EXPECT_EQ(nameInUseMessage([&] {
               root->topoStateReflectorIs("blue", blue, blueStatus, brConfig, brStatus, topoConfig,
                                          Kiv::Clock::ClockIs("c2"));
             }),
@@ -71,6 +61,11 @@ TEST_F(SystemReflector, ReinstantiationWithAnotherClockNamesIt) {
             "value of 'c2' than the current value of 'clock' not allowed");
   EXPECT_EQ(root->topoStateReflector("blue"), member);
   EXPECT_EQ(member->clock(), clock);
+
+  traces();
+  root->initializedIs(false);
+  root->handleTopoConfig("green");
+  EXPECT_EQ(traces(), Log{entry("handleTopoConfig", "Kiv::String")});
 }
 
 TEST_F(SystemReflector, ANewWrapperRunsNoHandlerARepointedOneAFullPassAndAMissingStatusCountsAsEmpty) {
@@ -103,11 +98,7 @@ TEST_F(SystemReflector, TheTreeReflectsStateAndFlushesFollowsTheModelAndTearsDow
   vlan(10, "red");
   vlan(11, "red");
   vlan(20, "blue");
-  learn(10, 1, "Ethernet1");
-  learn(10, 2, "Ethernet2");
-  learn(11, 3, "Ethernet1");
-  learn(20, 4, "Ethernet1");
-  learn(20, 5, "Ethernet4");
+  learn({{10, 1, "Ethernet1"}, {10, 2, "Ethernet2"}, {11, 3, "Ethernet1"}, {20, 4, "Ethernet1"}, {20, 5, "Ethernet4"}});
   auto portStatus = [&](char const* topo, char const* name) {
     return topoStatus->topoStatus(topo)->topoPortStatus(intf(name));
   };

@@ -34,7 +34,7 @@ class PortStateReflector : public ReflectorTest {
 
 TEST_F(PortStateReflector, ConstructionRunsEveryHandlerThenSchedulesADifferingStateWithoutFlushing) {
   vlan(10, "red");
-  learn(10, 1, "Ethernet1");
+  learn({{10, 1, "Ethernet1"}});
   config->stateIs(PortState::forwarding);
   config->fdbFlushIs(4);
   auto r = reflect(false);
@@ -77,12 +77,8 @@ TEST_F(PortStateReflector, FlushDeletesThisPortsHostsInVlansOfThisVeryTopologyAn
   topoConfig->vidToTopoMapIs(Bridging::VlanId(30), Kiv::make<Bridging::Topology::TopoConfig>("red"));
   brConfig->vlanConfigIs(Bridging::VlanId(40));
   topoConfig->vidToTopoMapIs(Bridging::VlanId(40), topoConfig->topoConfigIs("red"));
-  learn(10, 1, "Ethernet1");
-  learn(10, 2, "Ethernet2");
-  learn(10, 3, "Ethernet1");
-  learn(11, 4, "Ethernet1");
-  learn(20, 5, "Ethernet1");
-  learn(30, 6, "Ethernet1");
+  learn({{10, 1, "Ethernet1"}, {10, 2, "Ethernet2"}, {10, 3, "Ethernet1"}, {11, 4, "Ethernet1"}, {20, 5, "Ethernet1"},
+         {30, 6, "Ethernet1"}});
   auto r = reflect();
 
   config->fdbFlushIs(1);
@@ -102,26 +98,22 @@ TEST_F(PortStateReflector, FlushDeletesThisPortsHostsInVlansOfThisVeryTopologyAn
   EXPECT_EQ(traces(7), Log{"7 handleFdbClock: Reflecting fdbFlush for port Ethernet1"});
 
   // The same counter again is no new request.
-  learn(10, 7, "Ethernet1");
+  learn({{10, 7, "Ethernet1"}});
   config->fdbFlushIs(1);
   r->handleFdbFlush();
   EXPECT_EQ(traces(), Log{entry("handleFdbFlush")});
   EXPECT_EQ(hosts(10), (Log{"10:2", "10:7"}));
-}
 
-TEST_F(PortStateReflector, UninitializedHandlersOnlyTraceTheirEntry) {
-  vlan(10, "red");
-  learn(10, 1, "Ethernet1");
-  auto r = reflect();
-  r->initializedIs(false);
-  config->stateIs(PortState::forwarding);
-  config->fdbFlushIs(9);
-  r->handleClock();
+  // A last flush that is no counter is not reported; one with a fraction
+  // is truncated toward zero.
+  for (double bad : {-1.0, 4294967296.0, std::nan("")}) {
+    r->lastFdbFlushIs(bad);
+    r->handleFdbClock();
+    EXPECT_EQ(status->fdbFlushReport(), 1u) << bad;
+  }
+  r->lastFdbFlushIs(7.9);
   r->handleFdbClock();
-  EXPECT_EQ(traces(), (Log{entry("handleState"), entry("handleFdbFlush"), entry("handleClock"),
-                           entry("handleFdbClock")}));
-  EXPECT_EQ(status->state(), PortState::disabled);
-  EXPECT_EQ(hosts(10), Log{"10:1"});
+  EXPECT_EQ(status->fdbFlushReport(), 7u);
 }
 
 TEST_F(PortStateReflector, RepointingRunsTheHandlersAtOnceButANewWrapperRunsNone) {
@@ -171,36 +163,37 @@ TEST_F(PortStateReflector, ZombieWrappersAndZombieReflectorsCallNoHandler) {
   EXPECT_EQ(traces(7), Log{"7 handleState: Scheduling state update for port Ethernet1 to forwarding"});
 }
 
-TEST_F(PortStateReflector, MissingReferencesSkipTheWorkThatNeedsThem) {
+TEST_F(PortStateReflector, UninitializedOrUnreferencedReflectorsDoNoWork) {
   vlan(10, "red");
-  learn(10, 1, "Ethernet1");
+  learn({{10, 1, "Ethernet1"}});
+  // An uninitialized reflector's handlers only trace their entry.
+  auto r = reflect();
+  r->initializedIs(false);
+  config->stateIs(PortState::forwarding);
+  config->fdbFlushIs(9);
+  r->handleClock();
+  r->handleFdbClock();
+  EXPECT_EQ(traces(), (Log{entry("handleState"), entry("handleFdbFlush"), entry("handleClock"),
+                           entry("handleFdbClock")}));
+  EXPECT_EQ(status->state(), PortState::disabled);
+  EXPECT_EQ(hosts(10), Log{"10:1"});
+  r = nullptr;
+
   Kiv::make<TopoPortStateReflector>(intf("Ethernet1"), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                     nullptr)
       ->handleFdbClock();
   // Without bridging references or clocks a flush request is recorded, but
   // there is nothing to delete and nothing to arm.
-  auto r = Kiv::make<TopoPortStateReflector>(intf("Ethernet1"), config, status, nullptr, nullptr, nullptr, nullptr,
-                                             nullptr, nullptr);
+  r = Kiv::make<TopoPortStateReflector>(intf("Ethernet1"), config, status, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                        nullptr);
   r->hasNotificationActiveIs(true);
-  config->stateIs(PortState::forwarding);
+  config->stateIs(PortState::learning);
   config->fdbFlushIs(2);
-  runUntil(1.0);
+  runUntil(2.0);
   EXPECT_EQ(r->lastFdbFlush(), 2.0);
   EXPECT_EQ(hosts(10), Log{"10:1"});
   EXPECT_EQ(status->state(), PortState::disabled);
   EXPECT_EQ(traces(7), Log{});
-}
-
-TEST_F(PortStateReflector, ALastFlushThatIsNoCounterIsNotReported) {
-  auto r = reflect();
-  for (double bad : {-1.0, 4294967296.0, std::nan("")}) {
-    r->lastFdbFlushIs(bad);
-    r->handleFdbClock();
-    EXPECT_EQ(status->fdbFlushReport(), 0u) << bad;
-  }
-  r->lastFdbFlushIs(7.9);
-  r->handleFdbClock();
-  EXPECT_EQ(status->fdbFlushReport(), 7u) << "truncated toward zero";
 }
 
 }  // namespace

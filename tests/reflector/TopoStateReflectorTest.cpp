@@ -27,7 +27,7 @@ class TopoReflector : public ReflectorTest {
   Kiv::Ptr<Bridging::Topology::Inst::TopoStatus> redStatus = topoStatus->topoStatusIs("red");
 };
 
-TEST_F(TopoReflector, ConstructionReflectsPortsWithBothEntriesBeforeNotificationIsOn) {
+TEST_F(TopoReflector, ConstructionReflectsPortsWithBothEntriesWhichReinstantiationOnlyFinds) {
   auto r = reflect();
   EXPECT_FALSE(r->hasNotificationActive());
   Log made = traces(7);
@@ -44,6 +44,29 @@ TEST_F(TopoReflector, ConstructionReflectsPortsWithBothEntriesBeforeNotification
   EXPECT_EQ(p->brTopoConfig(), topoConfig);
   EXPECT_EQ(p->clock(), clock);
   EXPECT_EQ(p->fdbClock(), clock) << "one clock serves both";
+
+  // Reinstantiation with equal parameters finds the member; the first
+  // differing parameter is named and nothing changes.
+  auto c = red->topoPortConfig(intf("Ethernet1"));
+  auto s = redStatus->topoPortStatus(intf("Ethernet1"));
+  EXPECT_EQ(r->topoPortStateReflectorIs(intf("Ethernet1"), c, s, brConfig, brStatus, topoConfig, red, clock, clock),
+            p);
+  auto again = [&](Kiv::Ptr<Bridging::Topology::TopoConfig> const& topo, Kiv::Ptr<Kiv::Clock> const& fdbClock) {
+    return nameInUseMessage([&] {
+      r->topoPortStateReflectorIs(intf("Ethernet1"), c, s, brConfig, brStatus, topoConfig, topo, clock, fdbClock);
+    });
+  };
+  auto blue = topoConfig->topoConfigIs("blue");
+  auto clock2 = Kiv::Clock::ClockIs("clock2");
+  EXPECT_EQ(again(blue, clock2),
+            "Reinstantiating the pointer interface where constructor parameter attribute _topoConfig has a different "
+            "value of 'topo/blue' than the current value of 'topo/red' not allowed");
+  EXPECT_EQ(again(red, clock2),
+            "Reinstantiating the pointer interface where constructor parameter attribute _fdbClock has a different "
+            "value of 'clock2' than the current value of 'clock' not allowed");
+  EXPECT_EQ(r->topoPortStateReflector(intf("Ethernet1")), p);
+  EXPECT_EQ(p->topoConfig(), red);
+  EXPECT_EQ(p->fdbClock(), clock);
 
   r->hasNotificationActiveIs(true);
   r->hasNotificationActiveIs(false);
@@ -82,31 +105,6 @@ TEST_F(TopoReflector, PortReflectorsFollowTheirEntriesAndAreNeverRefreshed) {
   redStatus->topoPortStatusDel(intf("Ethernet3"));
   r->handleTopoPortConfig();
   EXPECT_TRUE(r->topoPortStateReflector(intf("Ethernet3")));
-}
-
-TEST_F(TopoReflector, ReinstantiationNamesTheFirstDifferingParameterAndChangesNothing) {
-  auto r = reflect();
-  auto p = r->topoPortStateReflector(intf("Ethernet1"));
-  auto c = red->topoPortConfig(intf("Ethernet1"));
-  auto s = redStatus->topoPortStatus(intf("Ethernet1"));
-  EXPECT_EQ(r->topoPortStateReflectorIs(intf("Ethernet1"), c, s, brConfig, brStatus, topoConfig, red, clock, clock),
-            p);
-  auto again = [&](Kiv::Ptr<Bridging::Topology::TopoConfig> const& topo, Kiv::Ptr<Kiv::Clock> const& fdbClock) {
-    return refusal([&] {
-      r->topoPortStateReflectorIs(intf("Ethernet1"), c, s, brConfig, brStatus, topoConfig, topo, clock, fdbClock);
-    });
-  };
-  auto blue = topoConfig->topoConfigIs("blue");
-  auto clock2 = Kiv::Clock::ClockIs("clock2");
-  EXPECT_EQ(again(blue, clock2),
-            "Reinstantiating the pointer interface where constructor parameter attribute _topoConfig has a different "
-            "value of 'topo/blue' than the current value of 'topo/red' not allowed");
-  EXPECT_EQ(again(red, clock2),
-            "Reinstantiating the pointer interface where constructor parameter attribute _fdbClock has a different "
-            "value of 'clock2' than the current value of 'clock' not allowed");
-  EXPECT_EQ(r->topoPortStateReflector(intf("Ethernet1")), p);
-  EXPECT_EQ(p->topoConfig(), red);
-  EXPECT_EQ(p->fdbClock(), clock);
 }
 
 }  // namespace
