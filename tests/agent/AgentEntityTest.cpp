@@ -1,7 +1,8 @@
-// What the configuration and the status entity share: the notification
-// procedure with hostile observers, the observer list order, the lifecycle
-// hooks, the factories and the entity's side of the attribute log. Each
-// case runs on both entities, changing one boolean attribute of each.
+// What the agent entities share (agent/AgentEntity.h), shown on the
+// configuration, which changes its boolean `complete` (attribute 259): the
+// notification procedure with hostile observers, the observer list order,
+// the lifecycle hooks, the factory and the entity's side of the attribute
+// log. The status entity's own attributes close the file.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -17,187 +18,133 @@ namespace {
 
 using namespace agent_test;
 using Bridging::Orva::Config;
-using Bridging::Orva::Status;
 
-template <class E>
-struct Model;
-
-template <>
-struct Model<Config> {
-  using Watcher = ConfigWatcher;
-  static constexpr Kiv::AttributeId id = 259;
-  static constexpr char const* names[] = {"isNondestructing", "extTapDevice", "complete"};  // 6, 258, 259
-  static Kiv::Ptr<Config> make(char const* name) { return Bridging::Orva::configFactory(name); }
-  static bool value(Config const& c) { return c.complete(); }
-  static void set(Config& c, bool v) { c.completeIs(v); }
-};
-
-template <>
-struct Model<Status> {
-  using Watcher = StatusWatcher;
-  static constexpr Kiv::AttributeId id = 258;
-  static constexpr char const* names[] = {"isNondestructing", "initialized", "fabricDeviceName"};
-  static Kiv::Ptr<Status> make(char const* name) { return Bridging::Orva::statusFactory(name); }
-  static bool value(Status const& s) { return s.initialized(); }
-  static void set(Status& s, bool v) { s.initializedIs(v); }
-};
-
-template <class E>
 class AgentNotification : public ::testing::Test {
  protected:
-  using M = Model<E>;
-  using W = typename M::Watcher;
-
-  Kiv::Ptr<W> watch(std::string tag) { return agent_test::watch<W>(entity, &log, std::move(tag)); }
-  void set(bool v) { M::set(*entity, v); }
-  // The log entry of `tag` hearing the attribute change to `v`.
-  static std::string heard(std::string tag, bool v) {
-    return tag + ":" + std::to_string(M::id) + "=" + (v ? "1" : "0");
+  Kiv::Ptr<ConfigWatcher> watch(std::string tag) {
+    return agent_test::watch<ConfigWatcher>(config, &log, std::move(tag));
   }
-  static std::string threw(std::string tag) { return tag + "!" + std::to_string(M::id); }
 
-  Kiv::Ptr<E> entity = M::make("agent");
+  Kiv::Ptr<Config> config = Bridging::Orva::configFactory("agent");
   Log log;
 };
 
-using Entities = ::testing::Types<Config, Status>;
-TYPED_TEST_SUITE(AgentNotification, Entities);
+// A stream adapter registered last hears first; an observer that throws
+// is told so and the others still hear; what its exception handler throws
+// reaches the caller, with the value stored.
+TEST_F(AgentNotification, RealChangesGoToStreamAdapterFirstThenInRegistrationOrderAndThrowersAreTold) {
+  auto a = watch("a"), b = watch("b");
+  auto s = agent_test::watch<StreamAdapterWatcher<ConfigWatcher>>(config, &log, "s");
+  config->completeIs(false);
+  EXPECT_TRUE(log.empty()) << "the initial value stored again is no change";
+  config->completeIs(true);
+  config->completeIs(true);
+  EXPECT_EQ(log, (Log{"s:259=1", "a:259=1", "b:259=1"}));
 
-TYPED_TEST(AgentNotification, RealChangeNotifiesStreamAdapterFirstThenObserversInRegistrationOrder) {
-  auto a = this->watch("a"), b = this->watch("b");
-  auto s = watch<StreamAdapterWatcher<typename TestFixture::W>>(this->entity, &this->log, "s");
-  this->set(false);
-  EXPECT_TRUE(this->log.empty()) << "the initial value stored again is no change";
-  this->set(true);
-  this->set(true);
-  EXPECT_EQ(this->log, (Log{this->heard("s", true), this->heard("a", true), this->heard("b", true)}));
-}
-
-TYPED_TEST(AgentNotification, ThrowingObserversGetTheExceptionAndAThrowingHandlerPropagatesWithTheValueStored) {
-  auto a = this->watch("a"), b = this->watch("b");
+  log.clear();
   a->hook = [] { Kiv::throwRangeException("boom"); };
   b->hook = [] { throw 42; };
-  this->set(true);
-  EXPECT_EQ(this->log, (Log{this->heard("a", true), this->threw("a"), this->heard("b", true), this->threw("b")}));
-  this->log.clear();
+  config->completeIs(false);
+  EXPECT_EQ(log, (Log{"s:259=0", "a:259=0", "a!259", "b:259=0", "b!259"}));
+  log.clear();
   a->exceptionHook = [] { Kiv::throwInternalException("handler failed"); };
-  EXPECT_THROW(this->set(false), Kiv::InternalException);
-  EXPECT_FALSE(TestFixture::M::value(*this->entity));
-  EXPECT_EQ(this->log, (Log{this->heard("a", false), this->threw("a")}));
+  EXPECT_THROW(config->completeIs(true), Kiv::InternalException);
+  EXPECT_TRUE(config->complete());
+  EXPECT_EQ(log, (Log{"s:259=1", "a:259=1", "a!259"}));
   EXPECT_EQ(a->references(), 1u) << "the snapshot let go of its references";
 }
 
 // During one notification, observer a releases b (skipped), unlinks c while
 // the test still holds it (called) and registers `late` (called only for
 // later changes).
-TYPED_TEST(AgentNotification, ObserversChangedDuringANotificationFollowItsSnapshot) {
-  auto a = this->watch("a"), b = this->watch("b"), c = this->watch("c"), d = this->watch("d");
+TEST_F(AgentNotification, ObserversChangedDuringANotificationFollowItsSnapshot) {
+  auto a = watch("a"), b = watch("b"), c = watch("c"), d = watch("d");
   decltype(a) late;
   a->hook = [&] {
     if (late) return;
     b = nullptr;
     c->isRegisteredNotifieeIs(false);
-    late = this->watch("late");
+    late = watch("late");
   };
-  this->set(true);
-  this->set(false);
-  EXPECT_EQ(this->log, (Log{this->heard("a", true), this->heard("c", true), this->heard("d", true),
-                            this->heard("a", false), this->heard("d", false), this->heard("late", false)}));
-  EXPECT_EQ(this->entity->kivNotifieeList().members(), 3u);
+  config->completeIs(true);
+  config->completeIs(false);
+  EXPECT_EQ(log, (Log{"a:259=1", "c:259=1", "d:259=1", "a:259=0", "d:259=0", "late:259=0"}));
+  EXPECT_EQ(config->kivNotifieeList().members(), 3u);
 }
 
-TYPED_TEST(AgentNotification, ReenteringMutatorNotifiesTheNewerStateInsideTheOuterNotification) {
-  auto a = this->watch("a"), b = this->watch("b");
+TEST_F(AgentNotification, ReenteringMutatorNotifiesTheNewerStateInsideTheOuterNotification) {
+  auto a = watch("a"), b = watch("b");
   a->hook = [&] {
     a->hook = nullptr;
-    this->set(false);
+    config->completeIs(false);
   };
-  this->set(true);
+  config->completeIs(true);
   // b hears of both changes, each time with the state stored last.
-  EXPECT_EQ(this->log, (Log{this->heard("a", true), this->heard("a", false), this->heard("b", false),
-                            this->heard("b", false)}));
-  EXPECT_FALSE(TestFixture::M::value(*this->entity));
+  EXPECT_EQ(log, (Log{"a:259=1", "a:259=0", "b:259=0", "b:259=0"}));
+  EXPECT_FALSE(config->complete());
 }
 
-// A direct zeroReferencesIs call notifies whatever its argument. Then a
-// weak observer drops the last reference during a notification: the entity
-// stays until the notification ends, then tells its weak observers (one of
-// which throws) and detaches them.
-TYPED_TEST(AgentNotification, WeakObserversHearZeroReferencesAlsoWhenOneDropsTheEntityMidNotification) {
-  auto a = this->watch("a"), b = this->watch("b");
-  a->isWeakReferenceIs(true);
-  b->isWeakReferenceIs(true);
-  this->entity->zeroReferencesIs(false);
-  TypeParam* raw = this->entity.ptr();
-  a->hook = [&] {
-    if (!this->entity) Kiv::throwRangeException("boom");
-    this->entity = nullptr;
-  };
-  TestFixture::M::set(*raw, true);
-  EXPECT_EQ(this->log, (Log{"a:5", "b:5", this->heard("a", true), this->heard("b", true), "a:5", "a!5", "b:5"}));
-  EXPECT_FALSE(a->notifier());
-  EXPECT_FALSE(b->notifier());
-  EXPECT_EQ(b->name(), Kiv::String8());
-}
-
-TYPED_TEST(AgentNotification, NondestructingChangeNotifiesOnceWithItsIdAndPlainObserversArePassedOver) {
+// The lifecycle hooks notify under their own ids: a nondestructing change
+// once (plain observers, which lack its callback, are passed over), and a
+// direct zeroReferencesIs call whatever its argument. The entity's real end
+// is shown by the collection's delete-all (ConfigTest.cpp).
+TEST_F(AgentNotification, LifecycleHooksNotifyUnderTheirIdsAndPassOverPlainObservers) {
   auto plain = Kiv::make<Kiv::Entity::Notifiee>();
-  plain->notifierIs(this->entity);
-  auto a = this->watch("a");
-  this->set(true);
-  this->entity->isNondestructingIs(false);
-  this->entity->isNondestructingIs(true);
-  this->entity->isNondestructingIs(true);
+  plain->notifierIs(config);
+  auto a = watch("a");
+  config->isNondestructingIs(false);
+  config->isNondestructingIs(true);
+  config->isNondestructingIs(true);
+  config->zeroReferencesIs(true);
   a->hook = [] { Kiv::throwRangeException("boom"); };
-  this->entity->isNondestructingIs(false);
-  EXPECT_EQ(this->log, (Log{this->heard("a", true), "a:6=1", "a:6=0", "a!6"}));
+  config->zeroReferencesIs(false);
+  config->isNondestructingIs(false);
+  EXPECT_EQ(log, (Log{"a:6=1", "a:5", "a:5", "a!5", "a:6=0", "a!6"}));
 }
 
-TYPED_TEST(AgentNotification, FactoryEntityAttributeNamesAndNotifierBinding) {
-  auto e = TestFixture::M::make("made");
+TEST_F(AgentNotification, FactoryEntityAttributeNamesAndNotifierBinding) {
+  auto e = Bridging::Orva::configFactory("made");
   EXPECT_EQ(e->name(), Kiv::Name("made"));
-  EXPECT_EQ(e->references(), 1u);
-  EXPECT_FALSE(TestFixture::M::value(*e));
-  auto const& names = TestFixture::M::names;
-  EXPECT_EQ((Log{e->attributeString(6).stdString(), e->attributeString(258).stdString(),
-                 e->attributeString(259).stdString()}),
-            (Log{names[0], names[1], names[2]}))
+  EXPECT_EQ(e->attributeString(258).stdString() + " " + e->attributeString(259).stdString() + " " +
+                e->attributeString(6).stdString(),
+            "extTapDevice complete isNondestructing")
       << "ids other than the entity's own are the base entity's";
 
-  auto a = this->watch("a");
+  auto a = watch("a");
   EXPECT_EQ(a->name(), Kiv::String8("agent"));
-  EXPECT_EQ(this->entity->references(), 2u) << "a strong observer counts its notifier";
   a->notifierIs(Kiv::make<Kiv::Entity::Notifiee>());
   EXPECT_FALSE(a->notifier()) << "a notifiee observes only its own entity type";
   EXPECT_EQ(a->name(), Kiv::String8());
-  EXPECT_EQ(this->entity->kivNotifieeList().members(), 0u);
-  EXPECT_EQ(this->entity->references(), 1u);
+  EXPECT_EQ(config->kivNotifieeList().members(), 0u);
 }
 
-TYPED_TEST(AgentNotification, AttributeLogSideFindsNoAdapterAndRefusesToAttach) {
-  auto& e = *this->entity;
+TEST_F(AgentNotification, AttributeLogSideFindsNoAdapterAndRefusesToAttach) {
   auto out = Kiv::make<Kiv::NboAttrLog::Out>();
-  EXPECT_TRUE(e.kivHasAttrLogInterface());
-  EXPECT_FALSE(e.kivNboAttrLogSa(out));
-  EXPECT_FALSE(static_cast<TypeParam const&>(e).kivNboAttrLogSa(out));
-  EXPECT_FALSE(e.kivNboAttrLogSaDel(out));
-  EXPECT_FALSE(e.kivNboAttrLogSaForMsgChannel(nullptr));
-  EXPECT_EQ(TestSupport::rangeMessage([&] { e.kivNboAttrLogSaIs({}, 0, nullptr, nullptr); }), "null ValidPtr");
-  EXPECT_EQ(TestSupport::rangeMessage([&] { e.kivNboAttrLogSaIs({}, 0, out, nullptr); }),
+  EXPECT_TRUE(config->kivHasAttrLogInterface());
+  EXPECT_FALSE(static_cast<Config const&>(*config).kivNboAttrLogSa(out)) << "the const look-up forwards";
+  EXPECT_EQ(TestSupport::rangeMessage([&] { config->kivNboAttrLogSaIs({}, 0, nullptr, nullptr); }), "null ValidPtr");
+  EXPECT_EQ(TestSupport::rangeMessage([&] { config->kivNboAttrLogSaIs({}, 0, out, nullptr); }),
             "attribute log not supported");
 }
 
-TEST(StatusNotification, FabricDeviceNameNotifiesOnlyWhenItsBytesChange) {
+// The status shares all of the above; its own mutators notify only real
+// changes (the name by its bytes) under their own ids.
+TEST(StatusNotification, OwnAttributesNotifyOnlyRealChangesUnderTheirIds) {
   Log log;
   auto status = Bridging::Orva::statusFactory("status");
   auto a = watch<StatusWatcher>(status, &log, "a");
+  status->initializedIs(false);
   status->fabricDeviceNameIs("");
   status->fabricDeviceNameIs("fab0");
   status->fabricDeviceNameIs(Kiv::String8(std::string("fab") + "0"));
   a->hook = [] { Kiv::throwRangeException("boom"); };
+  status->initializedIs(true);
+  status->initializedIs(true);
   status->fabricDeviceNameIs("fab1");
-  EXPECT_EQ(log, (Log{"a:259=fab0", "a:259=fab1", "a!259"}));
+  EXPECT_EQ(log, (Log{"a:259=fab0", "a:258=1", "a!258", "a:259=fab1", "a!259"}));
   EXPECT_EQ(status->fabricDeviceName(), Kiv::String8("fab1"));
+  EXPECT_EQ(status->attributeString(258).stdString() + " " + status->attributeString(259).stdString(),
+            "initialized fabricDeviceName");
 }
 
 }  // namespace

@@ -16,41 +16,26 @@
 #include "agent/GenericAdapters.h"
 #include "agent/Registration.h"
 #include "support/ExceptionMessage.h"
+#include "support/GenericCalls.h"
 #include "support/GenericIfError.h"
 #include "tests/agent/AgentObservers.h"
 
 namespace {
 
 using namespace agent_test;
+using namespace TestSupport;
 using Bridging::Orva::Config;
 using Bridging::Orva::Status;
 using Kiv::GenericIf;
 using TapDevice = Config::TapDevice;
-using G = Kiv::Ptr<GenericIf>;
 using Heard = std::vector<std::string>;
 namespace Id = Kiv::ExceptionId;
-using TestSupport::failsWith;
 
 constexpr std::uint32_t opGet = GenericIf::opGet, opCount = GenericIf::opCount, opExists = GenericIf::opExists,
                         opSet = GenericIf::opSet, opDel = GenericIf::opDel;
 constexpr Kiv::AttributeId extTap = Config::extTapDeviceAttrId, complete = Config::completeAttrId;
 
-G str(std::string const& s) { return Kiv::Builtin<Kiv::String8>::genericIf(Kiv::String8(s)); }
-G integer(int v) { return Kiv::Builtin<int>::genericIf(v); }
-G boolean(bool v) { return Kiv::Builtin<bool>::genericIf(v); }
 G tap(char const* name, std::uint16_t fileno) { return Kiv::genericValue(TapDevice(name, fileno), false); }
-G op(G const& g, Kiv::AttributeId id, std::uint32_t code, Kiv::Ptr<GenericIf const> const& index = nullptr,
-     G const& value = nullptr) {
-  return g->attributeOp({id, code}, index, value);
-}
-template <class T>
-T valueOf(Kiv::Ptr<GenericIf const> const& g) {
-  auto v = Kiv::genericValueOf<T>(g);
-  EXPECT_TRUE(v) << "not a value of the expected type";
-  return v ? *v : T();
-}
-
-char const* const constMessage = "attempting to modify a const instance";
 
 TEST(TapDeviceGenericIf, ValueOperationsFieldsAndTheirErrors) {
   auto const type = TapDevice::_fwkType();
@@ -63,7 +48,6 @@ TEST(TapDeviceGenericIf, ValueOperationsFieldsAndTheirErrors) {
   EXPECT_TRUE(valueOf<bool>(op(g, 0, GenericIf::opNotEqual, nullptr, tap("a", 5)))) << "the argument as the value";
   auto const c = type->genericIfFromStrep(Bridging::Orva::valueToStrep(TapDevice("et'1", 3)), true);
   EXPECT_TRUE(failsWith([&] { type->genericIf(GenericIf::list({str("x")}), false); }, Id::unknownArg, "TapDevice"));
-  EXPECT_TRUE(failsWith([&] { op(g, 0, GenericIf::opEqual); }, Id::type, "kivOpArg"));
   EXPECT_TRUE(failsWith([&] { op(g, 0, GenericIf::opEqual, integer(5)); }, Id::type, "kivOpArg"));
   EXPECT_TRUE(failsWith([&] { op(g, TapDevice::filenoAttrId, opSet, nullptr, integer(70000)); }, Id::type, "fileno"));
   EXPECT_TRUE(failsWith([&] { op(g, TapDevice::nameAttrId, opGet, integer(0)); }, Id::badIndex, "name"));
@@ -80,10 +64,8 @@ TEST(EntityGenericConstruction, FromArgumentsTextAndOrphanRecords) {
   auto const two = GenericIf::list({str("a"), str("b")});
   EXPECT_TRUE(failsWith([&] { type->genericIf(GenericIf::list({}), false); }, Id::type, "name"))
       << "a list shorter than the arguments is not read past its end";
-  EXPECT_TRUE(failsWith([&] { type->genericIf(GenericIf::list({integer(1)}), false); }, Id::type, "name"));
   EXPECT_TRUE(failsWith([&] { type->genericIf(two, false); }, Id::unknownArg, "Config"));
   EXPECT_TRUE(failsWith([&] { type->genericIf(str("a"), false); }, Id::type, "Kiv::GenericIf::List_"));
-  EXPECT_TRUE(failsWith([&] { Status::_fwkType()->genericIf(two, false); }, Id::unknownArg, "Status"));
   auto const made = type->genericIf(GenericIf::list({Kiv::Builtin<Kiv::Name>::genericIf("made")}), true);
   ASSERT_TRUE(Kiv::genericObject<Config>(made));
   EXPECT_EQ(Kiv::genericObject<Config>(made)->name(), Kiv::Name("made"));
@@ -94,7 +76,7 @@ TEST(EntityGenericConstruction, FromArgumentsTextAndOrphanRecords) {
   Kiv::Dir::root()->entryIs(status);
   EXPECT_EQ(Kiv::genericObject<Status>(Status::_fwkType()->genericIfFromStrep(" '/statusText' ", false)), status.ptr());
   EXPECT_FALSE(type->genericIfFromStrep("None", false)->object());
-  EXPECT_EQ(TestSupport::rangeMessage([&] { type->genericIfFromStrep("'/statusText'", false); }),
+  EXPECT_EQ(rangeMessage([&] { type->genericIfFromStrep("'/statusText'", false); }),
             "cannot convert '/statusText' at column 0 to Bridging::Orva::Config")
       << "a status is no configuration";
   Kiv::Dir::root()->entryDel("statusText");
@@ -114,11 +96,8 @@ class ConfigGenericIf : public ::testing::Test {
 };
 
 TEST_F(ConfigGenericIf, TapDevicesByStringKeyThroughTheEntity) {
-  for (std::uint32_t code : {opGet, opExists, opSet, opDel}) {
-    SCOPED_TRACE(code);
-    EXPECT_TRUE(failsWith([&] { op(g, extTap, code, nullptr, tap("t", 1)); }, Id::type, "kiv_index"));
-    EXPECT_TRUE(failsWith([&] { op(g, extTap, code, integer(1)); }, Id::type, "kiv_index"));
-  }
+  EXPECT_TRUE(failsWith([&] { op(g, extTap, opGet); }, Id::type, "kiv_index"));
+  EXPECT_TRUE(failsWith([&] { op(g, extTap, opGet, integer(1)); }, Id::type, "kiv_index"));
   auto const exists = [&] { return valueOf<bool>(op(g, extTap, opExists, str("et1"))); };
   auto const version = [&] { return valueOf<unsigned int>(op(g, extTap, GenericIf::opVersion)); };
   unsigned int const before = version();
@@ -136,29 +115,22 @@ TEST_F(ConfigGenericIf, TapDevicesByStringKeyThroughTheEntity) {
 }
 
 // A const adapter refuses every modifying code, even an unknown one with no
-// value, before it looks at anything.
+// value, before it looks at anything. The refusals of the scalar helper are
+// shown once, on the tap device's fields.
 TEST_F(ConfigGenericIf, ConstRefusalScalarAndBaseAttributesAndTypedAccess) {
   auto const status = Bridging::Orva::statusFactory("st");
   auto const s = Kiv::KivType::genericIf(status.ptr(), false);
   EXPECT_TRUE(failsWith([&] { op(c, complete, opSet); }, Id::constInstance, constMessage));
-  EXPECT_TRUE(failsWith([&] { op(c, extTap, opSet); }, Id::constInstance, constMessage));
   EXPECT_TRUE(failsWith([&] { op(c, extTap, 255); }, Id::constInstance, constMessage));
-  EXPECT_TRUE(failsWith([&] { op(c, Kiv::Attr::isNondestructing, opSet, nullptr, boolean(true)); },
-                        Id::constInstance, constMessage));
-  EXPECT_TRUE(failsWith([&] { op(g, complete, opGet, str("k")); }, Id::badIndex, "complete"));
-  EXPECT_TRUE(failsWith([&] { op(g, complete, opSet, nullptr, integer(0)); }, Id::type, "complete"));
   EXPECT_TRUE(failsWith([&] { g->castTo(Status::_fwkType()); }, Id::type, "Config"));
-  EXPECT_TRUE(failsWith([&] { op(s, Status::initializedAttrId, opSet, nullptr, str("y")); }, Id::type, "initialized"));
-  EXPECT_TRUE(failsWith([&] { s->castTo(Config::_fwkType()); }, Id::type, "Status"));
   EXPECT_FALSE(valueOf<bool>(op(c, complete, opGet)));
-  EXPECT_FALSE(config->isNondestructing());
   op(g, complete, opSet, nullptr, boolean(true));
   EXPECT_TRUE(config->complete());
+  op(s, Status::initializedAttrId, opSet, nullptr, boolean(true));
   op(s, Status::fabricDeviceNameAttrId, opSet, nullptr, str("fab0"));
+  EXPECT_TRUE(status->initialized());
   EXPECT_EQ(status->fabricDeviceName(), Kiv::String8("fab0"));
   EXPECT_EQ(valueOf<Kiv::Name>(op(g, Kiv::Attr::name, opGet)), Kiv::Name("cfg")) << "ids of the base";
-  EXPECT_TRUE(valueOf<bool>(op(g, Kiv::Attr::kivHasAttrLogInterface, opGet)));
-  EXPECT_EQ(g->attributeId("extTapDevice"), 258u);
   EXPECT_EQ(g->castTo(Config::_fwkType()), static_cast<void*>(config.ptr()));
   EXPECT_EQ(g->castTo(Kiv::KivType::entityType()), static_cast<void*>(static_cast<Kiv::Entity*>(config.ptr())));
   EXPECT_EQ(Bridging::Orva::statusAttributes().fabricDeviceName, Status::_fwkType()->attr("fabricDeviceName"))
@@ -179,12 +151,11 @@ TEST_F(ConfigGenericIf, IteratorsWalkInCollectionOrderAndSurviveDeletion) {
   Kiv::GenericIterator at(g->attributeIteratorKeyConst(extTap, str(order[2])));
   Kiv::GenericIterator const copy(at);
   op(g, extTap, opDel, str(order[2]));
-  op(g, extTap, opDel, str(order[3]));
   EXPECT_EQ(valueOf<Kiv::String8>(at.key()).stdString(), order[2]) << "still on its deleted member";
   ++at;
-  EXPECT_EQ(valueOf<Kiv::String8>(at.key()).stdString(), order[4]);
+  EXPECT_EQ(valueOf<Kiv::String8>(at.key()).stdString(), order[3]);
   EXPECT_EQ(valueOf<Kiv::String8>(copy.key()).stdString(), order[2]) << "a clone keeps its own place";
-  EXPECT_EQ(config->extTapDevices(), 3u) << "freeing iterators deletes no member";
+  EXPECT_EQ(config->extTapDevices(), 4u) << "freeing iterators deletes no member";
   Kiv::GenericIterator const foreign(c->attributeIteratorConst(extTap));
   EXPECT_TRUE(failsWith([&] { g->attributeIteratorKeyConst(extTap, integer(1)); }, Id::type, "kiv_index"));
   EXPECT_TRUE(failsWith([&] { g->attributeIterator_nonNull(foreign.handle()); }, Id::type, "extTapDevice"))
@@ -238,9 +209,8 @@ TEST_F(ConfigForwarding, ChangesReachTheAdapterAtOnceAfterEarlierObservers) {
   Log log;
   auto const first = watch<ConfigWatcher>(entity, &log, "first");
   auto const late = Kiv::KivType::genericIf(entity.ptr(), false);
-  late->attributeSinkIs([&](Kiv::AttributeId id, Kiv::Ptr<GenericIf const> const&) {
-    log.push_back("adapter:" + std::to_string(id));
-  });
+  late->attributeSinkIs(
+      [&](Kiv::AttributeId id, Kiv::Ptr<GenericIf const> const&) { log.push_back("adapter:" + std::to_string(id)); });
   entity->extTapDeviceIs("k", TapDevice("tap", 1));
   entity->completeIs(true);
   entity->isNondestructingIs(true);  // actsm() only

