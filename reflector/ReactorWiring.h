@@ -30,7 +30,7 @@
 //     class KivClock : public ReactorWrapper<Port, Kiv::Clock::Notifiee, &Port::handleClock> {
 //      public:
 //       using ReactorWrapper::ReactorWrapper;
-//       void onTime() override { if (Port* p = live()) p->handleClock(); }
+//       void onTime() override { if (auto const p = live()) p->handleClock(); }
 //     };
 //     ~Port() override { kivTearDown(); }
 //    private:
@@ -111,14 +111,18 @@ class ReactorWrapper : public Base {
   }
 
  protected:
-  // The reflector for a callback to call: null while the wrapper is a
-  // zombie or its back pointer is cleared.
-  ReactorT* live() const noexcept { return kivZombie() ? nullptr : reactor_; }
+  // The reflector for a callback to call, counted for the length of the
+  // call: a handler's own notifications may lead its owner to delete it
+  // (a port whose status entry an observer of a flushed host removes), and
+  // it must not end under its own handler. Null while the wrapper is a
+  // zombie or its back pointer is cleared, so a reflector that is being
+  // destroyed is never counted again.
+  Kiv::Ptr<ReactorT> live() const { return Kiv::Ptr<ReactorT>(kivZombie() ? nullptr : reactor_); }
 
  private:
   template <void (ReactorT::*Handler)()>
   void run() {
-    if (ReactorT* r = live()) (r->*Handler)();
+    if (auto const r = live()) (r.ptr()->*Handler)();
   }
 
   ReactorT* reactor_;  // non-owning back pointer: the reflector owns this wrapper
@@ -312,11 +316,14 @@ class ChildCollection {
   }
 
   // newX: makes the child (its constructor runs its handlers), switches
-  // its notification on and inserts it. The key must be free: the map
-  // refuses a taken one and the new child goes again. Iterators stay
-  // valid; a walk in progress may or may not visit the child.
+  // its notification on and inserts it. A key that is taken already is
+  // refused with the name-in-use exception before anything is made.
+  // Iterators stay valid; a walk in progress may or may not visit the
+  // child.
   template <class... P>
   Kiv::ValidPtr<Child> make(Key const& key, P const&... parameters) {
+    if (map_.find(key))
+      Kiv::throwNameInUseException("a child under the key " + Kiv::valueToStrep(key) + " exists already");
     Kiv::Ptr<Child> child = Kiv::make<Child>(key, parameters...);
     child->hasNotificationActiveIs(true);
     map_.insert(child);

@@ -87,9 +87,12 @@ void TopoPortStateReflector::handleFdbFlush() {
   Kiv::Ptr<Topology::TopoPortConfig> const config = topoPortConfig();
   if (!config) return;
   double const requested = config->fdbFlush();
-  if (requested == lastFdbFlush_) return;
+  double const handled = lastFdbFlush_;
+  if (requested == handled) return;
   doAddressTableFlush();
-  lastFdbFlushIs(requested);
+  // A newer request raised by an observer of this flush has been handled
+  // and recorded meanwhile; this older one must not overwrite it.
+  if (lastFdbFlush_ == handled) lastFdbFlushIs(requested);
   // The clocks are one-shot: without this arming the report would never
   // be written.
   if (KivFdbClock* const fdbClock = fdbClock_.wrapper()) armForReflection(*fdbClock);

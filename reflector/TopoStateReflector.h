@@ -157,10 +157,10 @@ class BRIDGING_API TopoPortStateReflector : public Reactor<TopoPortStateReflecto
     using ReactorWrapper::ReactorWrapper;
     void topoPortStateReflectorIs(TopoPortStateReflector* r) noexcept { reactorIs(r); }
     void onState() override {
-      if (TopoPortStateReflector* r = live()) r->handleState();
+      if (auto const r = live()) r->handleState();
     }
     void onFdbFlush() override {
-      if (TopoPortStateReflector* r = live()) r->handleFdbFlush();
+      if (auto const r = live()) r->handleFdbFlush();
     }
   };
 
@@ -171,7 +171,7 @@ class BRIDGING_API TopoPortStateReflector : public Reactor<TopoPortStateReflecto
     using ReactorWrapper::ReactorWrapper;
     void topoPortStateReflectorIs(TopoPortStateReflector* r) noexcept { reactorIs(r); }
     void onTime() override {
-      if (TopoPortStateReflector* r = live()) r->handleClock();
+      if (auto const r = live()) r->handleClock();
     }
   };
 
@@ -182,7 +182,7 @@ class BRIDGING_API TopoPortStateReflector : public Reactor<TopoPortStateReflecto
     using ReactorWrapper::ReactorWrapper;
     void topoPortStateReflectorIs(TopoPortStateReflector* r) noexcept { reactorIs(r); }
     void onTime() override {
-      if (TopoPortStateReflector* r = live()) r->handleFdbClock();
+      if (auto const r = live()) r->handleFdbClock();
     }
   };
 
@@ -377,10 +377,10 @@ class BRIDGING_API TopoStateReflector : public Reactor<TopoStateReflector>,
     using Topology::TopoConfig::NotifieeConst::onTopoPortConfig;
     void topoStateReflectorIs(TopoStateReflector* r) noexcept { reactorIs(r); }
     void onTopoPortConfig(Pyrel::IntfId intfId) override {
-      if (TopoStateReflector* r = live()) r->handleTopoPortConfig(intfId);
+      if (auto const r = live()) r->handleTopoPortConfig(intfId);
     }
     void onTopoPortConfigkivImmediate() override {
-      if (TopoStateReflector* r = live()) r->handleTopoPortConfig();
+      if (auto const r = live()) r->handleTopoPortConfig();
     }
   };
 
@@ -392,10 +392,10 @@ class BRIDGING_API TopoStateReflector : public Reactor<TopoStateReflector>,
     using Topology::Inst::TopoStatus::NotifieeConst::onTopoPortStatus;
     void topoStateReflectorIs(TopoStateReflector* r) noexcept { reactorIs(r); }
     void onTopoPortStatus(Pyrel::IntfId intfId) override {
-      if (TopoStateReflector* r = live()) r->handleTopoPortStatus(intfId);
+      if (auto const r = live()) r->handleTopoPortStatus(intfId);
     }
     void onTopoPortStatuskivImmediate() override {
-      if (TopoStateReflector* r = live()) r->handleTopoPortStatus();
+      if (auto const r = live()) r->handleTopoPortStatus();
     }
   };
 
@@ -588,10 +588,10 @@ class BRIDGING_API StateReflector : public Reactor<StateReflector> {
     using Topology::Config::NotifieeConst::onTopoConfig;
     void stateReflectorIs(StateReflector* r) noexcept { reactorIs(r); }
     void onTopoConfig(Kiv::Name name) override {
-      if (StateReflector* r = live()) r->handleTopoConfig(name.string());
+      if (auto const r = live()) r->handleTopoConfig(name.string());
     }
     void onTopoConfigkivImmediate() override {
-      if (StateReflector* r = live()) r->handleTopoConfig();
+      if (auto const r = live()) r->handleTopoConfig();
     }
   };
 
@@ -603,10 +603,10 @@ class BRIDGING_API StateReflector : public Reactor<StateReflector> {
     using Topology::Inst::Status::NotifieeConst::onTopoStatus;
     void stateReflectorIs(StateReflector* r) noexcept { reactorIs(r); }
     void onTopoStatus(Kiv::Name name) override {
-      if (StateReflector* r = live()) r->handleTopoStatus(name.string());
+      if (auto const r = live()) r->handleTopoStatus(name.string());
     }
     void onTopoStatuskivImmediate() override {
-      if (StateReflector* r = live()) r->handleTopoStatus();
+      if (auto const r = live()) r->handleTopoStatus();
     }
   };
 

@@ -212,7 +212,12 @@ bool genericConvert(GenericIf const& g, Ptr<KivType> const& to, void* out) {
     unsigned long long u = 0;
     bool isSigned = false;
     if (!integerOf(g, &s, &u, &isSigned)) return false;
-    *static_cast<double*>(out) = isSigned ? static_cast<double>(s) : static_cast<double>(u);
+    // Only an integer that a double holds exactly converts.
+    double const d = isSigned ? static_cast<double>(s) : static_cast<double>(u);
+    bool const exact = isSigned ? (d >= -0x1p63 && d < 0x1p63 && static_cast<long long>(d) == s)
+                                : (d < 0x1p64 && static_cast<unsigned long long>(d) == u);
+    if (!exact) return false;
+    *static_cast<double*>(out) = d;
     return true;
   }
   return false;

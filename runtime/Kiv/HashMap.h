@@ -334,6 +334,7 @@ class HashMap<M, K, KeyOf>::Iterator {
   // the map is not empty (observers of deleteNotify may add members). The
   // map's bucket array is freed at the end.
   void deleteAll() {
+    if (!map_) return;  // an iterator of no map has nothing to delete
     for (;;) {
       if (!cur_) {
         if (map_->empty()) break;

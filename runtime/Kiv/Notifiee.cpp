@@ -52,9 +52,8 @@ bool PtrInterface::NotifieeConst::kivOnAttribute(AttributeId id, PendingChanges*
   pending_->push_back(id);
   // The scheduled call holds the observer; one released meanwhile by its
   // owner is not called.
-  Ptr<NotifieeConst> self(this);
-  eventLoop().defer([self, id] {
-    if (self->references() > 1) self->kivDeliverPending(id);
+  eventLoop().defer([hold = RuntimeHold(this), id] {
+    if (!hold->kivReleasedByOwner()) hold->kivDeliverPending(id);
   });
   return true;
 }

@@ -53,6 +53,22 @@ class KIV_API PtrInterface::NotifieeConst : public PtrInterface {
   void isWeakReferenceIs(bool weak);
   Kiv_BitSet kiv_bitSet() const noexcept { return bits_; }
 
+  // The runtime's own hold on an observer while it works with it (a
+  // notification in progress, a delivery scheduled). An observer that only
+  // such holds keep has been released by its owner and is not called.
+  class KIV_API RuntimeHold {
+   public:
+    explicit RuntimeHold(NotifieeConst* n) noexcept : n_(n) { ++n_->holds_; }
+    RuntimeHold(RuntimeHold const& o) noexcept : RuntimeHold(o.n_.ptr()) {}
+    RuntimeHold& operator=(RuntimeHold const&) = delete;
+    ~RuntimeHold() { --n_->holds_; }
+    NotifieeConst* operator->() const noexcept { return n_.ptr(); }
+
+   private:
+    Ptr<NotifieeConst> n_;
+  };
+  bool kivReleasedByOwner() const noexcept { return references() <= holds_; }
+
   // Virtual operations, in the runtime's slot order.
   // The object on whose behalf this notifiee observes: itself, unless a
   // reactor delegates to it.
@@ -111,6 +127,7 @@ class KIV_API PtrInterface::NotifieeConst : public PtrInterface {
   NotifieeConst* kivPrev_ = nullptr;
   Kiv_BitSet bits_;
   std::vector<AttributeId>* pending_ = nullptr;  // owned: ids scheduled for delivery
+  std::uint32_t holds_ = 0;                      // counted references that are RuntimeHolds
   bool deferring_ = false;
   bool registered_ = true;
   bool weak_ = false;

@@ -1,5 +1,7 @@
 #include "Kiv/NotifieeList.h"
 
+#include <new>
+#include <type_traits>
 #include <vector>
 
 #include "Kiv/Entity.h"
@@ -10,50 +12,58 @@ namespace Kiv {
 namespace {
 
 bool isStreamAdapterReactor(PtrInterface::NotifieeConst const& n) {
-  // The raw reactor: a counted one could be the only reference to a
-  // reactor that is still being built.
-  return dynamic_cast<Entity::KivNboAttrLogSa*>(n.kivRawReactor()) != nullptr;
+  return dynamic_cast<Entity::KivNboAttrLogSa*>(n.kivReactor().ptr()) != nullptr;
 }
 
-// The notifiees of one notification, each held by a counted reference.
-// Lives on the stack for short lists.
+// The notifiees of one notification, each under a runtime hold. Lives on
+// the stack for short lists.
 class Snapshot {
  public:
   using Notifiee = PtrInterface::NotifieeConst;
+  using Hold = Notifiee::RuntimeHold;
   explicit Snapshot(std::uint32_t expected) {
     if (expected > NotifieeList::inlineSnapshot) heap_.reserve(expected);
   }
   ~Snapshot() {
-    for (std::uint32_t i = next_; i < size_; ++i) at(i)->deleteRef();
+    if (!usingHeap_)
+      for (std::uint32_t i = 0; i < size_; ++i) at(i).~Hold();
   }
   void add(Notifiee* n) {
-    n->newRef();
     if (size_ < NotifieeList::inlineSnapshot && heap_.empty()) {
-      inline_[size_++] = n;
+      new (&inline_[size_++]) Hold(n);
       return;
     }
-    if (heap_.empty()) heap_.assign(inline_, inline_ + size_);
-    heap_.push_back(n);
+    if (heap_.empty()) {
+      for (std::uint32_t i = 0; i < size_; ++i) {
+        heap_.push_back(at(i));
+        at(i).~Hold();
+      }
+      usingHeap_ = true;
+    }
+    heap_.emplace_back(n);
     ++size_;
   }
-  // The next notifiee to call, skipping those that only the snapshot still
-  // holds (released by their owners during this notification). The caller
-  // takes over the snapshot's reference.
+  // The next notifiee to call, skipping those that only runtime holds keep
+  // any more (released by their owners during this notification, or
+  // during an outer one). Its hold lasts until the snapshot ends, so that a
+  // notification nested inside its call sees it held.
   Notifiee* next() {
     while (next_ < size_) {
-      Notifiee* n = at(next_++);
-      if (n->references() > 1) return n;
-      n->deleteRef();
+      Hold& h = at(next_++);
+      if (!h->kivReleasedByOwner()) return h.operator->();
     }
     return nullptr;
   }
 
  private:
-  Notifiee* at(std::uint32_t i) const { return heap_.empty() ? inline_[i] : heap_[i]; }
-  Notifiee* inline_[NotifieeList::inlineSnapshot];
-  std::vector<Notifiee*> heap_;
+  Hold& at(std::uint32_t i) {
+    return usingHeap_ ? heap_[i] : *std::launder(reinterpret_cast<Hold*>(&inline_[i]));
+  }
+  std::aligned_storage_t<sizeof(Hold), alignof(Hold)> inline_[NotifieeList::inlineSnapshot];
+  std::vector<Hold> heap_;
   std::uint32_t size_ = 0;
   std::uint32_t next_ = 0;
+  bool usingHeap_ = false;
 };
 
 }  // namespace
@@ -132,7 +142,6 @@ void NotifieeList::notify(AttributeId id, FunctionRef<void(Notifiee&)> call) con
   for (Notifiee* n = head_; n; n = n->kivNext_)
     if (n->isRegisteredNotifiee()) snapshot.add(n);
   while (Notifiee* n = snapshot.next()) {
-    Ptr<Notifiee> held = Ptr<Notifiee>::adopt(n);
     if (!n->hasNotificationActive()) continue;
     try {
       Expect scope(ExceptionId::none);

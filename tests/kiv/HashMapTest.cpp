@@ -197,3 +197,14 @@ TEST(HashMapLifetime, RemovedMemberHeldElsewhereOutlivesMapAndLongChainsEndItera
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HashMapIterator, AnIteratorOfNoMapDeletesNothing) {
+  Map::Iterator none;
+  none.deleteAll();
+  none.del();
+  EXPECT_FALSE(none);
+}
+
+}  // namespace

@@ -48,10 +48,11 @@ struct Watcher : Gauge::Notifiee {
 
 struct FrontAdapter : Kiv::Entity::KivNboAttrLogSa {};
 
-// An observer acting for a stream adapter, as the attribute log's observers do.
+// An observer acting for a stream adapter, as the attribute log's observers
+// do: its reactor is the adapter.
 struct AdapterWatcher : Watcher {
   using Watcher::Watcher;
-  Kiv::PtrInterface* kivRawReactor() const override { return adapter.ptr(); }
+  Kiv::Ptr<Kiv::PtrInterface> kivReactor() const override { return adapter; }
   Kiv::Ptr<FrontAdapter> adapter = Kiv::make<FrontAdapter>();
 };
 
@@ -89,7 +90,7 @@ TEST_F(Notification, ThrowingObserverGetsExceptionAndOthersStillCalled) {
   EXPECT_EQ(log, (Log{"a:2", "a!300", "b:2"}));
 }
 
-TEST_F(Notification, ObserverReleasedByEarlierObserverIsSkipped) {
+TEST_F(Notification, ObserverReleasedByEarlierObserverIsSkippedAlsoByNestedNotifications) {
   auto a = watch("a");
   auto b = watch("b");
   auto c = watch("c");
@@ -97,6 +98,18 @@ TEST_F(Notification, ObserverReleasedByEarlierObserverIsSkipped) {
   gauge->levelIs(5);
   EXPECT_EQ(log, (Log{"a:5", "c:5"}));
   EXPECT_EQ(gauge->kivNotifieeList().members(), 2u);
+
+  // Released, then a mutator re-entered from the same callback: the nested
+  // notification's own hold does not make the released observer live.
+  auto d = watch("d");
+  log.clear();
+  a->hook = [&] {
+    if (!d) return;
+    d = nullptr;
+    gauge->levelIs(7);
+  };
+  gauge->levelIs(6);
+  EXPECT_EQ(log, (Log{"a:6", "a:7", "c:7", "c:7"}));
 }
 
 TEST_F(Notification, ObserverRegisteredDuringNotificationIsNotCalledForIt) {

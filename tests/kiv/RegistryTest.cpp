@@ -106,3 +106,14 @@ TEST(GenericEntity, CommonAttributesConstRefusalAndErrorsNameTheirSubject) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(GenericValues, IntegersBecomeDoublesOnlyWhenExact) {
+  EXPECT_EQ(Kiv::Builtin<double>::valueOf(Kiv::Builtin<int>::genericIf(-3)), -3.0);
+  EXPECT_EQ(Kiv::Builtin<double>::valueOf(Kiv::Builtin<unsigned long long>::genericIf(1ull << 53)), 0x1p53);
+  EXPECT_FALSE(Kiv::Builtin<double>::valueOf(Kiv::Builtin<unsigned long long>::genericIf((1ull << 53) + 1)))
+      << "would round";
+}
+
+}  // namespace

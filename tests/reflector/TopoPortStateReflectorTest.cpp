@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <utility>
 
 #include "ReflectorFixture.h"
 
@@ -189,6 +191,62 @@ TEST_F(PortStateReflector, UninitializedOrUnreferencedReflectorsDoNoWork) {
   EXPECT_EQ(hosts(10), Log{"10:1"});
   EXPECT_EQ(status->state(), PortState::disabled);
   EXPECT_EQ(traces(7), Log{});
+}
+
+}  // namespace
+}  // namespace ReflectorTesting
+
+namespace ReflectorTesting {
+namespace {
+
+// Acts once on the first host deletion it hears of in a forwarding database.
+struct OnFirstDeletion : Bridging::FdbStatus::Notifiee {
+  explicit OnFirstDeletion(std::function<void()> act) : act(std::move(act)) {}
+  void onLearnedHost(Pyrel::EthAddr) override {
+    if (act) std::exchange(act, nullptr)();
+  }
+  std::function<void()> act;
+};
+
+TEST_F(ReflectorTest, ObserversOfAFlushMayEndTheFlushingReflectorOrRequestAnotherFlush) {
+  vlan(10, "red");
+  auto [config, status] = port("red", "Ethernet1");
+  learn({{10, 1, "Ethernet1"}, {10, 2, "Ethernet1"}, {10, 3, "Ethernet1"}});
+  auto root = Bridging::stateReflectorFactory(topoConfig, topoStatus, brConfig, brStatus, clock);
+  auto topology = root->topoStateReflector("red");
+  auto watch = Kiv::make<OnFirstDeletion>([&] { config->fdbFlushIs(2); });
+  watch->notifierIs(brStatus->fdbStatus(Bridging::Fid(10)));
+  runUntil(1.0);
+
+  // A newer request raised inside the flush is the one recorded and reported.
+  config->fdbFlushIs(1);
+  runUntil(2.0);
+  EXPECT_EQ(topology->topoPortStateReflector(intf("Ethernet1"))->lastFdbFlush(), 2.0);
+  EXPECT_EQ(status->fdbFlushReport(), 2u);
+
+  // The port's status entry removed by an observer of the flush: the
+  // topology reflector deletes the port reflector, which finishes its flush
+  // first (the sanitizers watch).
+  learn({{10, 4, "Ethernet1"}, {10, 5, "Ethernet1"}});
+  watch->act = [&] { topoStatus->topoStatus("red")->topoPortStatusDel(intf("Ethernet1")); };
+  config->fdbFlushIs(3);
+  EXPECT_FALSE(topology->topoPortStateReflector(intf("Ethernet1")));
+  EXPECT_EQ(hosts(10), Log{});
+}
+
+TEST_F(ReflectorTest, NewChildUnderATakenKeyIsRefusedBeforeAnythingIsMade) {
+  auto [config, status] = port("red", "Ethernet1");
+  auto root = Bridging::stateReflectorFactory(topoConfig, topoStatus, brConfig, brStatus, clock);
+  auto topology = root->topoStateReflector("red");
+  auto existing = topology->topoPortStateReflector(intf("Ethernet1"));
+  traces();
+  EXPECT_EQ(nameInUseMessage([&] {
+              topology->newTopoPortStateReflector(intf("Ethernet1"), config, status, brConfig, brStatus, topoConfig,
+                                                  topoConfig->topoConfig("red"), clock, clock);
+            }),
+            "a child under the key 'Ethernet1' exists already");
+  EXPECT_EQ(topology->topoPortStateReflector(intf("Ethernet1")), existing);
+  EXPECT_EQ(traces(), Log{}) << "no child was made, so no handler ran";
 }
 
 }  // namespace
