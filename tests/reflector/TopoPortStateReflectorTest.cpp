@@ -210,7 +210,9 @@ struct OnFirstDeletion : Bridging::FdbStatus::Notifiee {
 
 TEST_F(ReflectorTest, ObserversOfAFlushMayEndTheFlushingReflectorOrRequestAnotherFlush) {
   vlan(10, "red");
-  auto [config, status] = port("red", "Ethernet1");
+  auto const ports = port("red", "Ethernet1");
+  auto const config = ports.first;
+  auto const status = ports.second;
   learn({{10, 1, "Ethernet1"}, {10, 2, "Ethernet1"}, {10, 3, "Ethernet1"}});
   auto root = Bridging::stateReflectorFactory(topoConfig, topoStatus, brConfig, brStatus, clock);
   auto topology = root->topoStateReflector("red");
@@ -235,7 +237,9 @@ TEST_F(ReflectorTest, ObserversOfAFlushMayEndTheFlushingReflectorOrRequestAnothe
 }
 
 TEST_F(ReflectorTest, NewChildUnderATakenKeyIsRefusedBeforeAnythingIsMade) {
-  auto [config, status] = port("red", "Ethernet1");
+  auto const ports = port("red", "Ethernet1");
+  auto const config = ports.first;
+  auto const status = ports.second;
   auto root = Bridging::stateReflectorFactory(topoConfig, topoStatus, brConfig, brStatus, clock);
   auto topology = root->topoStateReflector("red");
   auto existing = topology->topoPortStateReflector(intf("Ethernet1"));
