@@ -331,17 +331,15 @@ Kiv::Ptr<Kiv::GenericIf> Config::GenericIf_::clone() const {
   return Kiv::make<GenericIf_>(Kiv::Ptr<Config>(entity()), isConst());
 }
 
-Config::ExtTapDeviceIteratorConst& Config::GenericIf_::iterator(AttributeIterator const& it) const {
-  if (it.adapter.ptr() != this || it.attributeId != extTapDeviceAttrId || !it.state) {
-    throwTypeException("extTapDevice");
-  }
-  return kivIterator<ExtTapDeviceIteratorConst>(it);
-}
+namespace {
+Kiv::IteratorHandles<Config::ExtTapDeviceIteratorConst> const extTapDeviceHandles(Config::extTapDeviceAttrId,
+                                                                                  "extTapDevice");
+}  // namespace
 
 Kiv::GenericIf::AttributeIterator Config::GenericIf_::attributeIteratorConst(Kiv::AttributeId id) const {
   Config const* const config = entity();
   if (id != extTapDeviceAttrId || !config) return GenericIfEntity::attributeIteratorConst(id);
-  return kivIteratorMake(id, config->extTapDeviceIteratorConst());
+  return extTapDeviceHandles.make(*this, config->extTapDeviceIteratorConst());
 }
 
 Kiv::GenericIf::AttributeIterator Config::GenericIf_::attributeIteratorKeyConst(
@@ -350,49 +348,39 @@ Kiv::GenericIf::AttributeIterator Config::GenericIf_::attributeIteratorKeyConst(
   if (id != extTapDeviceAttrId || !config) return GenericIfEntity::attributeIteratorKeyConst(id, key);
   auto const k = Kiv::genericValueOf<Kiv::String8>(key);
   if (!k) throwTypeException("kiv_index");
-  // The map's own key iterator stands on the next member when the key is
-  // absent; here an absent key is the end.
-  ExtTapDeviceIteratorConst it = config->extTapDeviceIteratorConst(*k);
-  if (it && it->key() != *k) it = ExtTapDeviceIteratorConst();
-  return kivIteratorMake(id, std::move(it));
+  return extTapDeviceHandles.make(
+      *this, extTapDeviceHandles.exactly(config->extTapDeviceIteratorConst(*k), *k,
+                                         [](KivExtTapDevice const& m) { return m.key(); }));
 }
 
 Kiv::Ptr<Kiv::GenericIf const> Config::GenericIf_::attributeIterator_iterObj(AttributeIterator const& it) const {
-  auto const& i = iterator(it);
-  if (!i) return nullptr;
-  return Kiv::genericValue(i->value(), isConst());
+  auto const& i = extTapDeviceHandles.of(*this, it);
+  return i ? Kiv::genericValue(i->value(), isConst()) : nullptr;
 }
 
 Kiv::Ptr<Kiv::GenericIf> Config::GenericIf_::attributeIterator_iterObj(AttributeIterator const& it) {
-  auto const& i = iterator(it);
-  if (!i) return nullptr;
-  return Kiv::genericValue(i->value(), isConst());
+  auto const& i = extTapDeviceHandles.of(*this, it);
+  return i ? Kiv::genericValue(i->value(), isConst()) : nullptr;
 }
 
-void Config::GenericIf_::attributeIterator_iterInc(AttributeIterator& it) const { ++iterator(it); }
+void Config::GenericIf_::attributeIterator_iterInc(AttributeIterator& it) const {
+  extTapDeviceHandles.increment(*this, it);
+}
 
 Kiv::Ptr<Kiv::GenericIf> Config::GenericIf_::attributeIterator_iterKey(AttributeIterator const& it) const {
-  auto const& i = iterator(it);
-  if (!i) return nullptr;
-  return Kiv::genericValue(i->key(), isConst());
+  auto const& i = extTapDeviceHandles.of(*this, it);
+  return i ? Kiv::genericValue(i->key(), isConst()) : nullptr;
 }
 
 Kiv::GenericIf::AttributeIterator Config::GenericIf_::attributeIterator_iterClone(AttributeIterator const& it) const {
-  return kivIteratorMake(it.attributeId, iterator(it));
+  return extTapDeviceHandles.clone(*this, it);
 }
 
 bool Config::GenericIf_::attributeIterator_nonNull(AttributeIterator const& it) const {
-  return static_cast<bool>(iterator(it));
+  return extTapDeviceHandles.nonNull(*this, it);
 }
 
-void Config::GenericIf_::attributeIterator_iterDel(AttributeIterator& it) const {
-  // Frees the iterator; never throws, since it runs from destructors. A
-  // handle that is not this adapter's is only emptied.
-  if (it.adapter.ptr() == this && it.attributeId == extTapDeviceAttrId && it.state) {
-    delete &kivIterator<ExtTapDeviceIteratorConst>(it);
-  }
-  it.state = nullptr;
-}
+void Config::GenericIf_::attributeIterator_iterDel(AttributeIterator& it) const { extTapDeviceHandles.free(*this, it); }
 
 Config::GenericIf_::GenericIf_Adapter_::~GenericIf_Adapter_() = default;
 

@@ -241,7 +241,6 @@ class BRIDGING_API Config::GenericIf_ : public AgentEntityGenericIf<Config> {
                                           Kiv::Ptr<Kiv::GenericIf const> const& index,
                                           Kiv::Ptr<Kiv::GenericIf> const& value);
   // The iterator of a handle made by this adapter for extTapDevice.
-  ExtTapDeviceIteratorConst& iterator(AttributeIterator const& it) const;
 };
 
 // Forwards the configuration's changes. A member change remembers its key;

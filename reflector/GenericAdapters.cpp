@@ -38,6 +38,7 @@ struct TopoPortStateReflectorMembers {
   using Iterator = TopoStateReflector::TopoPortStateReflectorIteratorConst;
   static constexpr Kiv::AttributeId id = TopoStateReflector::topoPortStateReflectorAttrId;
   static constexpr char const* name = "topoPortStateReflector";
+  static constexpr Kiv::IteratorHandles<Iterator> handles{id, name};
   // The member's constructor parameters, the key first.
   static constexpr Kiv::ArgumentRow const* arguments = TopoPortStateReflector::_Type::constructorArguments;
 
@@ -63,6 +64,7 @@ struct TopoStateReflectorMembers {
   using Iterator = StateReflector::TopoStateReflectorIteratorConst;
   static constexpr Kiv::AttributeId id = StateReflector::topoStateReflectorAttrId;
   static constexpr char const* name = "topoStateReflector";
+  static constexpr Kiv::IteratorHandles<Iterator> handles{id, name};
   static constexpr Kiv::ArgumentRow const* arguments = TopoStateReflector::_Type::constructorArguments;
 
   static Key key(Member const& m) { return m.name(); }
@@ -176,16 +178,6 @@ typename Members::Key memberKey(Kiv::Ptr<Kiv::GenericIf const> const& index) {
   return *key;
 }
 
-// The iterator of a handle that `adapter` made for Members' collection;
-// any other handle is the type error naming the collection.
-template <class Members>
-typename Members::Iterator& memberIterator(GenericIf const& adapter, GenericIf::AttributeIterator const& it) {
-  if (it.adapter.ptr() != &adapter || it.attributeId != Members::id || !it.state) {
-    GenericIf::throwTypeException(Members::name);
-  }
-  return GenericIf::kivIterator<typename Members::Iterator>(it);
-}
-
 }  // namespace
 
 template <class R, class Members>
@@ -218,7 +210,7 @@ Kiv::GenericIf::AttributeIterator ReflectorParentGenericIf<R, Members>::attribut
     Kiv::AttributeId id) const {
   R const* const owner = this->reflector();
   if (id != Members::id || !owner) return ReflectorGenericIf<R>::attributeIteratorConst(id);
-  return this->kivIteratorMake(id, Members::iterator(*owner));
+  return Members::handles.make(*this, Members::iterator(*owner));
 }
 
 template <class R, class Members>
@@ -227,56 +219,48 @@ Kiv::GenericIf::AttributeIterator ReflectorParentGenericIf<R, Members>::attribut
   R const* const owner = this->reflector();
   if (id != Members::id || !owner) return ReflectorGenericIf<R>::attributeIteratorKeyConst(id, key);
   auto const k = memberKey<Members>(key);
-  // The map's key iterator stands on the next member when the key is
-  // absent; here an absent key is the end.
-  typename Members::Iterator it = Members::iterator(*owner, k);
-  if (it && !(Members::key(*it) == k)) it = typename Members::Iterator();
-  return this->kivIteratorMake(id, std::move(it));
+  return Members::handles.make(*this, Members::handles.exactly(Members::iterator(*owner, k), k, &Members::key));
 }
 
 template <class R, class Members>
 Kiv::Ptr<Kiv::GenericIf const> ReflectorParentGenericIf<R, Members>::attributeIterator_iterObj(
     AttributeIterator const& it) const {
-  auto const& i = memberIterator<Members>(*this, it);
+  auto const& i = Members::handles.of(*this, it);
   return Kiv::KivType::genericIf(const_cast<typename Members::Member*>(i.ptr()), this->isConst());
 }
 
 template <class R, class Members>
 Kiv::Ptr<Kiv::GenericIf> ReflectorParentGenericIf<R, Members>::attributeIterator_iterObj(AttributeIterator const& it) {
-  auto const& i = memberIterator<Members>(*this, it);
+  auto const& i = Members::handles.of(*this, it);
   return Kiv::KivType::genericIf(const_cast<typename Members::Member*>(i.ptr()), this->isConst());
 }
 
 template <class R, class Members>
 void ReflectorParentGenericIf<R, Members>::attributeIterator_iterInc(AttributeIterator& it) const {
-  ++memberIterator<Members>(*this, it);
+  Members::handles.increment(*this, it);
 }
 
 template <class R, class Members>
 Kiv::Ptr<Kiv::GenericIf> ReflectorParentGenericIf<R, Members>::attributeIterator_iterKey(
     AttributeIterator const& it) const {
-  auto const& i = memberIterator<Members>(*this, it);
-  if (!i) return nullptr;
-  return Kiv::genericValue(Members::key(*i), this->isConst());
+  auto const& i = Members::handles.of(*this, it);
+  return i ? Kiv::genericValue(Members::key(*i), this->isConst()) : nullptr;
 }
 
 template <class R, class Members>
 Kiv::GenericIf::AttributeIterator ReflectorParentGenericIf<R, Members>::attributeIterator_iterClone(
     AttributeIterator const& it) const {
-  return this->kivIteratorMake(it.attributeId, memberIterator<Members>(*this, it));
+  return Members::handles.clone(*this, it);
 }
 
 template <class R, class Members>
 bool ReflectorParentGenericIf<R, Members>::attributeIterator_nonNull(AttributeIterator const& it) const {
-  return static_cast<bool>(memberIterator<Members>(*this, it));
+  return Members::handles.nonNull(*this, it);
 }
 
 template <class R, class Members>
 void ReflectorParentGenericIf<R, Members>::attributeIterator_iterDel(AttributeIterator& it) const {
-  if (it.adapter.ptr() == this && it.attributeId == Members::id && it.state) {
-    delete &GenericIf::kivIterator<typename Members::Iterator>(it);
-  }
-  it.state = nullptr;
+  Members::handles.free(*this, it);
 }
 
 template class ReflectorGenericIf<TopoPortStateReflector>;

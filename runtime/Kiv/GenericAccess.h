@@ -179,4 +179,46 @@ Ptr<GenericIf> functionAttributeOp(String8 const& name, GenericIf::AttributeOp c
   return nullptr;
 }
 
+// --- Iterator handles of one collection attribute.
+
+// The attribute-iterator handles that an adapter makes for its collection
+// attribute `id`, whose iterator type is It: making, checking, copying,
+// advancing and freeing them. A handle of another adapter or attribute, or
+// one already freed, is the type error naming the collection (`name`).
+template <class It>
+class IteratorHandles {
+ public:
+  using Handle = GenericIf::AttributeIterator;
+
+  constexpr IteratorHandles(AttributeId id, char const* name) noexcept : id_(id), name_(name) {}
+  AttributeId id() const noexcept { return id_; }
+
+  Handle make(GenericIf const& adapter, It it) const { return adapter.kivIteratorMake(id_, std::move(it)); }
+  It& of(GenericIf const& adapter, Handle const& h) const {
+    if (h.adapter.ptr() != &adapter || h.attributeId != id_ || !h.state) GenericIf::throwTypeException(name_);
+    return GenericIf::kivIterator<It>(h);
+  }
+  Handle clone(GenericIf const& adapter, Handle const& h) const { return make(adapter, of(adapter, h)); }
+  void increment(GenericIf const& adapter, Handle const& h) const { ++of(adapter, h); }
+  bool nonNull(GenericIf const& adapter, Handle const& h) const { return static_cast<bool>(of(adapter, h)); }
+  // Frees the iterator. Never throws, since it runs from destructors: a
+  // handle that is not one of these is only emptied.
+  void free(GenericIf const& adapter, Handle& h) const noexcept {
+    if (h.adapter.ptr() == &adapter && h.attributeId == id_ && h.state) delete static_cast<It*>(h.state);
+    h.state = nullptr;
+  }
+
+  // A collection's key look-up stands on the next member when the key is
+  // absent; a handle at a key stands at the end then.
+  template <class Key, class KeyOf>
+  static It exactly(It it, Key const& key, KeyOf&& keyOf) {
+    if (it && !(keyOf(*it) == key)) it = It();
+    return it;
+  }
+
+ private:
+  AttributeId id_;
+  char const* name_;
+};
+
 }  // namespace Kiv
