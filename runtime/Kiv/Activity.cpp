@@ -6,7 +6,7 @@ ActivityConfig::~ActivityConfig() = default;
 
 Ptr<KivType> ActivityConfig::_fwkType() {
   // Type objects are nondestructing and live for the whole process.
-  static KivType* const type = new KivType("Kiv::ActivityConfig", KivType::ptrInterfaceType());
+  static KivType* const type = makeForProcess<KivType>("Kiv::ActivityConfig", KivType::ptrInterfaceType());
   return Ptr<KivType>(type);
 }
 

@@ -7,7 +7,7 @@
 
 namespace Kiv {
 
-Ptr<Clock> Clock::ClockIs(Name const& name) { return Ptr<Clock>::adopt(new Clock(name)); }
+Ptr<Clock> Clock::ClockIs(Name const& name) { return make<Clock>(name); }
 
 Clock::Clock(Name const& name) : Entity(name) {}
 
@@ -28,7 +28,7 @@ Clock::~Clock() {
 
 Ptr<KivType> Clock::_fwkType() {
   static KivType* const type = [] {
-    auto* t = new KivType("Kiv::Clock", KivType::entityType());
+    auto* t = makeForProcess<KivType>("Kiv::Clock", KivType::entityType());
     KivType::entityType()->derivedTypeQEnq(Ptr<KivType>(t));
     return t;
   }();

@@ -65,6 +65,11 @@ class KIV_API Clock : public Entity {
 
  protected:
   explicit Clock(Name const& name);
+
+ private:
+  // ClockIs makes clocks through Kiv::make.
+  template <class T, class... A>
+  friend Ptr<T> make(A&&... args);
 };
 
 class KIV_API Clock::NotifieeConst : public Entity::NotifieeConstOf<Clock> {

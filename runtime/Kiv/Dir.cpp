@@ -16,7 +16,7 @@ Dir::~Dir() {
 
 Ptr<Dir> Dir::root() {
   static Dir* const r = [] {
-    Dir* d = new Dir(Name());
+    Dir* d = makeForProcess<Dir>(Name());
     d->isNondestructingIs(true);
     return d;
   }();

@@ -119,7 +119,7 @@ Ptr<PtrInterface> GenericIf::objectIs(Ptr<PtrInterface> const&) {
 // --- Argument lists
 
 Ptr<KivType> GenericIf::List_::_fwkType() {
-  static KivType* const t = new KivType("Kiv::GenericIf::List_", nullptr);
+  static KivType* const t = makeForProcess<KivType>("Kiv::GenericIf::List_", nullptr);
   return Ptr<KivType>(t);
 }
 Ptr<KivType> GenericIf::List_::objectType() const { return _fwkType(); }
@@ -137,7 +137,7 @@ Ptr<GenericIf> GenericIf::List_::clone() const { return make<List_>(items_); }
 
 #define KIV_DEFINE_BUILTIN(T, TypeClass, name)             \
   Ptr<KivType> ValueType<T, void>::type() {                \
-    static KivType* const t = new TypeClass(name, nullptr); \
+    static KivType* const t = makeForProcess<TypeClass>(name, nullptr); \
     return Ptr<KivType>(t);                                 \
   }
 KIV_DEFINE_BUILTIN(bool, BuiltinType<bool>, "bool")

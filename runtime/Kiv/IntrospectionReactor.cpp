@@ -6,7 +6,7 @@ namespace Kiv {
 
 Ptr<IntrospectionReactor> IntrospectionReactor::global() {
   static IntrospectionReactor* const r = [] {
-    auto* reactor = new IntrospectionReactor;
+    auto* reactor = makeForProcess<IntrospectionReactor>();
     reactor->isNondestructingIs(true);
     return reactor;
   }();

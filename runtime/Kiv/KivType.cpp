@@ -123,7 +123,7 @@ Ptr<Entity> KivType::newEntity(Ptr<NboAttrLog::In> const&) const {
 
 Ptr<KivType> KivType::ptrInterfaceType() {
   static KivType* const t = [] {
-    auto* type = new KivType("PtrInterface", nullptr, nullptr, 0);
+    auto* type = makeForProcess<KivType>("PtrInterface", nullptr, nullptr, 0);
     typeNodeIs(Ptr<KivType>(type), "Kiv::PtrInterface");
     return type;
   }();
@@ -132,7 +132,7 @@ Ptr<KivType> KivType::ptrInterfaceType() {
 
 Ptr<KivType> KivType::entityType() {
   static KivType* const t = [] {
-    auto* type = new KivType("Entity", nullptr, ptrInterfaceType(), 0);
+    auto* type = makeForProcess<KivType>("Entity", nullptr, ptrInterfaceType(), 0);
     Ptr<KivType> self(type);
     type->isEntityIs(true);
     type->hasGenericIfSupportIs(true);

@@ -11,10 +11,16 @@
 // An object is born with a count of 1, owned by whoever made it: make it
 // with Kiv::make<T>(...), which adopts that count into the returned Ptr. So
 // a Ptr made from `this` inside a constructor never deletes the object.
+// Kiv::make is the only way onto the heap: a counted object's operator new
+// is private, so `Kiv::Ptr<T>(new T)`, which would count the birth reference
+// a second time and leak the object, does not compile. Objects that live
+// for the whole process are made by Kiv::makeForProcess.
 // When the count drops to zero the object is told through
 // zeroReferencesIs(true); a nondestructing object then stays, any other is
 // deleted unless the hook took a new reference.
+#include <cstddef>
 #include <cstdint>
+#include <new>
 
 #include "Kiv/Export.h"
 #include "Kiv/Ptr.h"
@@ -22,6 +28,9 @@
 namespace Kiv {
 
 class KivType;
+
+template <class T, class... A>
+Ptr<T> make(A&&... args);
 
 class KIV_API PtrInterface {
  public:
@@ -31,6 +40,8 @@ class KIV_API PtrInterface {
   PtrInterface() noexcept = default;
   PtrInterface(PtrInterface const&) = delete;
   PtrInterface& operator=(PtrInterface const&) = delete;
+
+  static void operator delete(void* p) noexcept { ::operator delete(p); }
 
   void newRef() const noexcept { ++word_; }
   void deleteRef() const {
@@ -64,6 +75,10 @@ class KIV_API PtrInterface {
   void notificationActiveFlagIs(bool a) noexcept { setBit(notificationActiveBit, a); }
 
  private:
+  template <class T, class... A>
+  friend Ptr<T> make(A&&... args);
+  static void* operator new(std::size_t size) { return ::operator new(size); }
+
   void setBit(std::uint32_t bit, bool on) const noexcept { word_ = on ? (word_ | bit) : (word_ & ~bit); }
   void lastReferenceGone() const;
 
@@ -74,6 +89,14 @@ class KIV_API PtrInterface {
 template <class T, class... A>
 Ptr<T> make(A&&... args) {
   return Ptr<T>::adopt(new T(std::forward<A>(args)...));
+}
+
+// Makes a counted object that lives for the rest of the process (a type
+// object, the root directory): the returned pointer keeps the birth
+// reference, which nothing gives back.
+template <class T, class... A>
+T* makeForProcess(A&&... args) {
+  return make<T>(std::forward<A>(args)...).release();
 }
 
 }  // namespace Kiv

@@ -95,7 +95,7 @@ class TypeSlot {
     Ptr<KivType> const base = base_ ? base_() : nullptr;
     // The slot keeps the birth reference: type objects live for the whole
     // process.
-    type_ = new TypeClass(String8(shortName_), nullptr, base, 0);
+    type_ = makeForProcess<TypeClass>(String8(shortName_), nullptr, base, 0);
     type_->isNondestructingIs(true);
     if (base) base->derivedTypeQEnq(Ptr<KivType>(type_));
     return Ptr<KivType>(type_);

@@ -19,7 +19,7 @@ VlanConfig::VlanConfig(VlanId vlanId) : Kiv::Entity(decimalName(vlanId.value()))
 VlanConfig::~VlanConfig() = default;
 
 Kiv::Ptr<Kiv::KivType> VlanConfig::_fwkType() {
-  static Kiv::KivType* const type = new Kiv::KivType("Bridging::VlanConfig", Kiv::KivType::entityType());
+  static Kiv::KivType* const type = Kiv::makeForProcess<Kiv::KivType>("Bridging::VlanConfig", Kiv::KivType::entityType());
   return Kiv::Ptr<Kiv::KivType>(type);
 }
 Kiv::Ptr<Kiv::KivType> VlanConfig::fwkType() const { return _fwkType(); }
@@ -36,7 +36,7 @@ Config::Config(Kiv::Name const& name) : Kiv::Entity(name), vlanConfig_(this, vla
 Config::~Config() = default;
 
 Kiv::Ptr<Kiv::KivType> Config::_fwkType() {
-  static Kiv::KivType* const type = new Kiv::KivType("Bridging::Config", Kiv::KivType::entityType());
+  static Kiv::KivType* const type = Kiv::makeForProcess<Kiv::KivType>("Bridging::Config", Kiv::KivType::entityType());
   return Kiv::Ptr<Kiv::KivType>(type);
 }
 Kiv::Ptr<Kiv::KivType> Config::fwkType() const { return _fwkType(); }
@@ -60,7 +60,7 @@ FdbStatus::FdbStatus(Fid fid) : Kiv::Entity(decimalName(fid.value())), fid_(fid)
 FdbStatus::~FdbStatus() = default;
 
 Kiv::Ptr<Kiv::KivType> FdbStatus::_fwkType() {
-  static Kiv::KivType* const type = new Kiv::KivType("Bridging::FdbStatus", Kiv::KivType::entityType());
+  static Kiv::KivType* const type = Kiv::makeForProcess<Kiv::KivType>("Bridging::FdbStatus", Kiv::KivType::entityType());
   return Kiv::Ptr<Kiv::KivType>(type);
 }
 Kiv::Ptr<Kiv::KivType> FdbStatus::fwkType() const { return _fwkType(); }
@@ -93,7 +93,7 @@ Status::Status(Kiv::Name const& name) : Kiv::Entity(name), fdbStatus_(this, fdbS
 Status::~Status() = default;
 
 Kiv::Ptr<Kiv::KivType> Status::_fwkType() {
-  static Kiv::KivType* const type = new Kiv::KivType("Bridging::Status", Kiv::KivType::entityType());
+  static Kiv::KivType* const type = Kiv::makeForProcess<Kiv::KivType>("Bridging::Status", Kiv::KivType::entityType());
   return Kiv::Ptr<Kiv::KivType>(type);
 }
 Kiv::Ptr<Kiv::KivType> Status::fwkType() const { return _fwkType(); }

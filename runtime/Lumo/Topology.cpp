@@ -12,7 +12,7 @@ TopoPortConfig::TopoPortConfig(Pyrel::IntfId const& intfId) : Kiv::Entity(intfId
 TopoPortConfig::~TopoPortConfig() = default;
 
 Kiv::Ptr<Kiv::KivType> TopoPortConfig::_fwkType() {
-  static Kiv::KivType* const type = new Kiv::KivType("Bridging::Topology::TopoPortConfig", Kiv::KivType::entityType());
+  static Kiv::KivType* const type = Kiv::makeForProcess<Kiv::KivType>("Bridging::Topology::TopoPortConfig", Kiv::KivType::entityType());
   return Kiv::Ptr<Kiv::KivType>(type);
 }
 Kiv::Ptr<Kiv::KivType> TopoPortConfig::fwkType() const { return _fwkType(); }
@@ -54,7 +54,7 @@ TopoConfig::TopoConfig(Kiv::Name const& name) : Kiv::Entity(name), topoPortConfi
 TopoConfig::~TopoConfig() = default;
 
 Kiv::Ptr<Kiv::KivType> TopoConfig::_fwkType() {
-  static Kiv::KivType* const type = new Kiv::KivType("Bridging::Topology::TopoConfig", Kiv::KivType::entityType());
+  static Kiv::KivType* const type = Kiv::makeForProcess<Kiv::KivType>("Bridging::Topology::TopoConfig", Kiv::KivType::entityType());
   return Kiv::Ptr<Kiv::KivType>(type);
 }
 Kiv::Ptr<Kiv::KivType> TopoConfig::fwkType() const { return _fwkType(); }
@@ -84,7 +84,7 @@ Config::Config(Kiv::Name const& name)
 Config::~Config() = default;
 
 Kiv::Ptr<Kiv::KivType> Config::_fwkType() {
-  static Kiv::KivType* const type = new Kiv::KivType("Bridging::Topology::Config", Kiv::KivType::entityType());
+  static Kiv::KivType* const type = Kiv::makeForProcess<Kiv::KivType>("Bridging::Topology::Config", Kiv::KivType::entityType());
   return Kiv::Ptr<Kiv::KivType>(type);
 }
 Kiv::Ptr<Kiv::KivType> Config::fwkType() const { return _fwkType(); }
@@ -115,7 +115,7 @@ TopoPortStatus::TopoPortStatus(Pyrel::IntfId const& intfId) : Kiv::Entity(intfId
 TopoPortStatus::~TopoPortStatus() = default;
 
 Kiv::Ptr<Kiv::KivType> TopoPortStatus::_fwkType() {
-  static Kiv::KivType* const type = new Kiv::KivType("Bridging::Topology::TopoPortStatus", Kiv::KivType::entityType());
+  static Kiv::KivType* const type = Kiv::makeForProcess<Kiv::KivType>("Bridging::Topology::TopoPortStatus", Kiv::KivType::entityType());
   return Kiv::Ptr<Kiv::KivType>(type);
 }
 Kiv::Ptr<Kiv::KivType> TopoPortStatus::fwkType() const { return _fwkType(); }
@@ -152,7 +152,7 @@ TopoStatus::TopoStatus(Kiv::Name const& name) : Kiv::Entity(name), topoPortStatu
 TopoStatus::~TopoStatus() = default;
 
 Kiv::Ptr<Kiv::KivType> TopoStatus::_fwkType() {
-  static Kiv::KivType* const type = new Kiv::KivType("Bridging::Topology::Inst::TopoStatus", Kiv::KivType::entityType());
+  static Kiv::KivType* const type = Kiv::makeForProcess<Kiv::KivType>("Bridging::Topology::Inst::TopoStatus", Kiv::KivType::entityType());
   return Kiv::Ptr<Kiv::KivType>(type);
 }
 Kiv::Ptr<Kiv::KivType> TopoStatus::fwkType() const { return _fwkType(); }
@@ -178,7 +178,7 @@ Status::Status(Kiv::Name const& name) : Kiv::Entity(name), topoStatus_(this, top
 Status::~Status() = default;
 
 Kiv::Ptr<Kiv::KivType> Status::_fwkType() {
-  static Kiv::KivType* const type = new Kiv::KivType("Bridging::Topology::Inst::Status", Kiv::KivType::entityType());
+  static Kiv::KivType* const type = Kiv::makeForProcess<Kiv::KivType>("Bridging::Topology::Inst::Status", Kiv::KivType::entityType());
   return Kiv::Ptr<Kiv::KivType>(type);
 }
 Kiv::Ptr<Kiv::KivType> Status::fwkType() const { return _fwkType(); }
