@@ -1,27 +1,18 @@
 // kiv-types: shows what a library registers with the runtime's type
-// registry, and drives its types through generic access alone.
-//
-//   kiv-types LIBRARY                       list the types the library registered
-//                                           (the type nodes its initializers made)
-//   kiv-types LIBRARY TYPE [ARG...] [-- OP...]
-//       make an instance of TYPE from its constructor arguments (each given
-//       in its text form; an entity as its full name from the root
-//       directory, or None) and apply the operations in order:
-//         get ATTR            print the attribute's value
-//         set ATTR VALUE      set it from its text form
-//         call FUNC [ARG...]  call a function attribute (arguments end at the
-//                             next operation word or at the end)
-//         show                print the instance's text form
+// registry, and drives its types through generic access alone. `kiv-types
+// --help` tells how to use it.
 //
 // The tool knows no class of the library: it finds types by name, builds
 // argument lists from the declared argument type names and uses only
-// Kiv::KivType and Kiv::GenericIf.
+// Kiv::KivType and Kiv::GenericIf. Every failure is reported in the words of
+// the command line: the argument, attribute, key or value at fault.
 #include <dlfcn.h>
 
 #include <cstdio>
-#include <exception>
+#include <cstring>
 #include <iostream>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -35,9 +26,79 @@
 namespace {
 
 using Kiv::GenericIf;
+using Kiv::KivAttr;
 using Kiv::KivType;
 using Kiv::Ptr;
 using Kiv::String8;
+
+char const* const help = R"help(usage: kiv-types LIBRARY
+       kiv-types LIBRARY TYPE [ARG...] [-- OP...]
+       kiv-types --help
+
+Loads LIBRARY (a path to a shared library) and shows the types it registers
+with the runtime's type registry, or makes an instance of TYPE and applies
+operations to it through generic access.
+
+kiv-types LIBRARY
+  Lists every type the library registers. Per type:
+    TYPE  [KIND, size N, base BASE]
+        KIND is entity (a named object in the entity tree), value (a plain
+        value) or object; N is the size of an instance in bytes; BASE is the
+        registered base type, - for none.
+    constructor (ARG: TYPE, ...)
+        the arguments that make an instance, in order.
+  and per attribute, one line:
+    ID  NAME : TYPE [by KEYTYPE]  flags WORD0 WORD1  USE [(ARG: TYPE, ...)]
+        ID       the attribute id;
+        by       a collection attribute whose members are found by a key of
+                 type KEYTYPE;
+        flags    the two flag words of the type's registration, in hex, as
+                 the library passed them (the runtime keeps them and gives
+                 them no meaning of its own);
+        USE      what generic access may do with it: independent (a value of
+                 its own, settable independently of the others), function
+                 (reading it calls it, with the arguments listed after it),
+                 internal-index (a collection whose members hold their own
+                 key), or - for none of these.
+
+kiv-types LIBRARY TYPE [ARG...] [-- OP...]
+  Makes an instance of TYPE from its constructor arguments, prints
+  "made VALUE" and applies the operations in order:
+    get ATTR              print the attribute's value ("ATTR = VALUE")
+    get ATTR KEY          print the member of a collection attribute
+    list ATTR             print every member of a collection attribute, in
+                          the collection's order
+    set ATTR VALUE        set the attribute
+    set ATTR KEY VALUE    add or change the member of a collection attribute
+    call FUNC [ARG...]    call a function attribute; its arguments end at the
+                          next operation word or at the end
+    show                  print the instance's text form
+
+Values, keys and arguments are written in their text form (one shell word
+each, so quote them for the shell too):
+    strings      single-quoted: 'eth1'; inside, \' \\ \n \t \r and \xNN
+    bool         True or False
+    numbers      decimal: 5, -1, 0.25
+    interfaces   as strings: 'Ethernet1'
+    entities     the full name from the root directory, quoted: 'topoConfig'
+    None         a null reference
+    records      as the listing of the value prints them, for example
+                 "Value('Bridging::Orva::Config::TapDevice', ** {'name': 'tap1', 'fileno': 5})"
+
+Example:
+    kiv-types libBridgingTestSupport.so Bridging::Orva::Config "'c1'" -- \
+      set extTapDevice "'eth1'" "Value('Bridging::Orva::Config::TapDevice', ** {'name': 'tap1', 'fileno': 5})" \
+      get extTapDevice "'eth1'" list extTapDevice set complete True get complete
+
+Exit status: 0 on success, 1 when the library, a type, an argument or an
+operation fails, 2 for a malformed command line.
+)help";
+
+// A failure in the terms of the command line; `status` is the exit status.
+struct Failure : std::runtime_error {
+  Failure(std::string const& message, int status = 1) : std::runtime_error(message), status(status) {}
+  int status;
+};
 
 std::string hex(std::uint32_t v) {
   char b[16];
@@ -45,7 +106,7 @@ std::string hex(std::uint32_t v) {
   return b;
 }
 
-std::string introspection(Kiv::KivAttrIntrospectionFlags f) {
+std::string use(Kiv::KivAttrIntrospectionFlags f) {
   std::string s;
   auto add = [&](Kiv::KivAttrIntrospectionFlags bit, char const* name) {
     if (f.has(bit)) s += (s.empty() ? "" : "|") + std::string(name);
@@ -58,7 +119,7 @@ std::string introspection(Kiv::KivAttrIntrospectionFlags f) {
 
 std::string typeName(Ptr<KivType> const& t) { return t ? t->qualifiedName().stdString() : "-"; }
 
-std::string arguments(std::vector<Kiv::KivAttr::Argument> const& args) {
+std::string arguments(std::vector<KivAttr::Argument> const& args) {
   std::string s;
   for (auto const& a : args) s += (s.empty() ? "" : ", ") + a.name.stdString() + ": " + a.typeName.stdString();
   return "(" + s + ")";
@@ -73,7 +134,7 @@ void list(std::vector<Ptr<KivType>> const& types) {
       std::cout << "  " << a->id() << "\t" << a->name() << " : " << typeName(a->type());
       if (a->keyType()) std::cout << " by " << typeName(a->keyType());
       std::cout << "  flags " << hex(a->flags().word0) << " " << hex(a->flags().word1) << "  "
-                << introspection(a->introspectionFlags());
+                << use(a->introspectionFlags());
       if (!a->arguments().empty()) std::cout << "  " << arguments(a->arguments());
       std::cout << "\n";
     }
@@ -87,98 +148,220 @@ void list(std::vector<Ptr<KivType>> const& types) {
 Ptr<GenericIf> parseEntityReference(Ptr<KivType> const& t, String8 const& text) {
   Ptr<Kiv::Entity> const e = Kiv::strepToEntity<Kiv::Entity>(text);
   if (e && !e->fwkType()->isA(t.ptr())) {
-    Kiv::throwRangeException("cannot convert " + text + " to " + t->qualifiedName());
+    Kiv::throwRangeException(text + " is a " + e->fwkType()->qualifiedName());
   }
   return KivType::genericIf(e.ptr(), false);
 }
 
-// A generic value of the type named `typeName`, parsed from `text`.
-Ptr<GenericIf> parse(String8 const& typeName, std::string const& text) {
+// A generic value of the type named `typeName`, read from `text`; `what`
+// names the word on the command line ("argument name", "value of complete").
+// None is a null reference.
+Ptr<GenericIf> parse(String8 const& typeName, std::string const& text, std::string const& what) {
+  if (text == "None") return nullptr;
   Ptr<KivType> t = KivType::typeNode(typeName);
-  if (!t) Kiv::throwRangeException("unknown type " + typeName);
-  if (t->isA(KivType::entityType().ptr())) return parseEntityReference(t, String8(text));
-  return t->genericIfFromStrep(String8(text), false);
-}
-
-Ptr<Kiv::KivAttr> attributeOf(Ptr<GenericIf> const& g, std::string const& name) {
-  Ptr<Kiv::KivAttr> a = g->objectType()->attr(String8(name));
-  if (!a) GenericIf::throwUnknownAttrException(String8(name));
-  return a;
-}
-
-bool isOperation(std::string const& w) { return w == "get" || w == "set" || w == "call" || w == "show"; }
-
-int drive(std::string const& typeNameText, std::vector<std::string> const& args, std::vector<std::string> const& ops) {
-  Ptr<KivType> type = KivType::typeNode(String8(typeNameText));
-  if (!type) Kiv::throwRangeException("unknown type " + String8(typeNameText));
-  auto list = Kiv::make<GenericIf::List_>();
-  auto const& declared = type->constructorArgs();
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    // Arguments beyond the declared ones go in as strings, for the type to refuse.
-    String8 tn = i < declared.size() ? declared[i].typeName : String8("Kiv::String");
-    list->push(args[i] == "None" ? nullptr : parse(tn, args[i]));
+  if (!t) throw Failure(what + " has the unknown type " + typeName.stdString());
+  try {
+    if (t->isA(KivType::entityType().ptr())) return parseEntityReference(t, String8(text));
+    return t->genericIfFromStrep(String8(text), false);
+  } catch (Kiv::Exception const& e) {
+    throw Failure(what + ": cannot read " + text + " as " + typeName.stdString() + ": " + e.what());
   }
-  Ptr<GenericIf> g = type->genericIf(Ptr<GenericIf const>(list), false);
-  std::cout << "made " << g->strRep() << "\n";
-  for (std::size_t i = 0; i < ops.size();) {
-    std::string const& op = ops[i++];
-    if (op == "show") {
-      std::cout << g->strRep() << "\n";
-    } else if (op == "get" && i < ops.size()) {
-      auto a = attributeOf(g, ops[i++]);
-      Ptr<GenericIf> v = g->attributeOp({a->id(), GenericIf::opGet}, nullptr, nullptr);
-      std::cout << a->name() << " = " << (v ? v->strRep() : String8("None")) << "\n";
-    } else if (op == "set" && i + 1 < ops.size()) {
-      auto a = attributeOf(g, ops[i++]);
-      g->attributeOp({a->id(), GenericIf::opSet}, nullptr, parse(a->type()->qualifiedName(), ops[i++]));
-      std::cout << "set " << a->name() << "\n";
-    } else if (op == "call" && i < ops.size()) {
-      auto a = attributeOf(g, ops[i++]);
-      auto callArgs = Kiv::make<GenericIf::List_>();
-      for (std::size_t k = 0; i < ops.size() && !isOperation(ops[i]); ++k, ++i) {
-        String8 tn = k < a->arguments().size() ? a->arguments()[k].typeName : String8("Kiv::String");
-        callArgs->push(parse(tn, ops[i]));
+}
+
+// The operations of the command line, word by word.
+class Driver {
+ public:
+  Driver(Ptr<GenericIf> g, std::vector<std::string> words) : g_(std::move(g)), words_(std::move(words)) {}
+
+  void run() {
+    while (at_ < words_.size()) {
+      std::string const op = words_[at_++];
+      if (op == "show") {
+        std::cout << g_->strRep() << "\n";
+      } else if (op == "get") {
+        get(attribute(op));
+      } else if (op == "list") {
+        listMembers(attribute(op));
+      } else if (op == "set") {
+        set(attribute(op));
+      } else if (op == "call") {
+        call(attribute(op));
+      } else {
+        throw Failure("unknown operation '" + op + "' (get, list, set, call, show; see kiv-types --help)", 2);
       }
-      Ptr<GenericIf> r = g->attributeOp({a->id(), GenericIf::opGet}, Ptr<GenericIf const>(callArgs), nullptr);
-      std::cout << "called " << a->name() << (r ? " -> " + r->strRep().stdString() : std::string()) << "\n";
-    } else {
-      std::cerr << "kiv-types: bad operation near '" << op << "'\n";
-      return 2;
     }
   }
+
+  static bool isOperation(std::string const& w) {
+    return w == "get" || w == "list" || w == "set" || w == "call" || w == "show";
+  }
+
+ private:
+  std::string word(std::string const& op, char const* what) {
+    if (at_ >= words_.size()) throw Failure("'" + op + "' lacks its " + what + " (see kiv-types --help)", 2);
+    return words_[at_++];
+  }
+
+  Ptr<KivAttr> attribute(std::string const& op) {
+    std::string const name = word(op, "attribute");
+    Ptr<KivAttr> a = g_->objectType()->attr(String8(name));
+    if (!a) throw Failure(g_->objectType()->qualifiedName().stdString() + " has no attribute " + name);
+    return a;
+  }
+
+  // Applies one generic operation; a failure names the attribute (and the
+  // member's key).
+  Ptr<GenericIf> apply(Ptr<KivAttr> const& a, std::uint32_t code, Ptr<GenericIf const> const& index,
+                       Ptr<GenericIf> const& value, std::string const& subject) {
+    try {
+      return g_->attributeOp({a->id(), code}, index, value);
+    } catch (GenericIf::Error const& e) {
+      if (GenericIf::isModifying(code) &&
+          (e.hasId(Kiv::ExceptionId::opNotSupported) || e.hasId(Kiv::ExceptionId::constInstance)))
+        throw Failure(subject + " is read-only");
+      throw Failure(subject + ": " + e.what());
+    } catch (Kiv::Exception const& e) {
+      throw Failure(subject + ": " + e.what());
+    }
+  }
+
+  static std::string text(Ptr<GenericIf> const& v) { return v ? v->strRep().stdString() : "None"; }
+  static std::string name(Ptr<KivAttr> const& a) { return a->name().stdString(); }
+
+  // The key word of a collection operation, read as the collection's key
+  // type, and "attr[key]" for messages and output.
+  Ptr<GenericIf> key(std::string const& op, Ptr<KivAttr> const& a, std::string& subject) {
+    std::string const k = word(op, "key");
+    Ptr<GenericIf> index = parse(a->keyType()->qualifiedName(), k, "key of " + name(a));
+    subject = name(a) + "[" + text(index) + "]";
+    return index;
+  }
+
+  void get(Ptr<KivAttr> const& a) {
+    if (!a->isCollection()) {
+      std::cout << name(a) << " = " << text(apply(a, GenericIf::opGet, nullptr, nullptr, name(a))) << "\n";
+      return;
+    }
+    if (at_ >= words_.size() || isOperation(words_[at_]))
+      throw Failure(name(a) + " is a collection: get " + name(a) + " KEY reads a member, list " + name(a) +
+                    " lists them");
+    std::string subject;
+    Ptr<GenericIf> index = key("get", a, subject);
+    Ptr<GenericIf> exists = apply(a, GenericIf::opExists, Ptr<GenericIf const>(index), nullptr, subject);
+    if (!Kiv::Builtin<bool>::valueOf(exists).value_or(false)) throw Failure(name(a) + " has no member " + text(index));
+    std::cout << subject << " = " << text(apply(a, GenericIf::opGet, Ptr<GenericIf const>(index), nullptr, subject))
+              << "\n";
+  }
+
+  void listMembers(Ptr<KivAttr> const& a) {
+    if (!a->isCollection()) throw Failure(name(a) + " is not a collection: get " + name(a) + " reads it");
+    std::size_t members = 0;
+    try {
+      for (Kiv::GenericIterator it(g_->attributeIteratorConst(a->id())); it.nonNull(); ++it, ++members) {
+        Ptr<GenericIf const> member = it.obj();
+        std::cout << name(a) << "[" << text(it.key()) << "] = " << (member ? member->strRep() : String8("None"))
+                  << "\n";
+      }
+    } catch (Kiv::Exception const& e) {
+      throw Failure(name(a) + ": " + e.what());
+    }
+    if (!members) std::cout << name(a) << " is empty\n";
+  }
+
+  void set(Ptr<KivAttr> const& a) {
+    std::string subject = name(a);
+    Ptr<GenericIf> index = a->isCollection() ? key("set", a, subject) : nullptr;
+    Ptr<GenericIf> value = parse(a->type()->qualifiedName(), word("set", "value"), "value of " + subject);
+    apply(a, GenericIf::opSet, Ptr<GenericIf const>(index), value, subject);
+    std::cout << "set " << subject << "\n";
+  }
+
+  void call(Ptr<KivAttr> const& a) {
+    if (!a->isFunction()) throw Failure(name(a) + " is not a function: get " + name(a) + " reads it");
+    auto const& declared = a->arguments();
+    auto args = Kiv::make<GenericIf::List_>();
+    for (std::size_t k = 0; at_ < words_.size() && !isOperation(words_[at_]); ++k, ++at_) {
+      if (k >= declared.size())
+        throw Failure(name(a) + " takes " + std::to_string(declared.size()) +
+                      (declared.size() == 1 ? " argument" : " arguments"));
+      args->push(parse(declared[k].typeName, words_[at_], "argument " + declared[k].name.stdString() + " of " + name(a)));
+    }
+    if (args->size() < declared.size()) {
+      auto const& missing = declared[args->size()];
+      throw Failure(name(a) + ": missing argument " + missing.name.stdString() + " of type " +
+                    missing.typeName.stdString());
+    }
+    Ptr<GenericIf> r = apply(a, GenericIf::opGet, Ptr<GenericIf const>(args), nullptr, name(a));
+    std::cout << "called " << name(a) << (r ? " -> " + r->strRep().stdString() : std::string()) << "\n";
+  }
+
+  Ptr<GenericIf> g_;
+  std::vector<std::string> words_;
+  std::size_t at_ = 0;
+};
+
+// Makes an instance of the type from the constructor argument words.
+Ptr<GenericIf> construct(std::string const& typeNameText, std::vector<std::string> const& args) {
+  Ptr<KivType> type = KivType::typeNode(String8(typeNameText));
+  if (!type) throw Failure("unknown type " + typeNameText);
+  auto const& declared = type->constructorArgs();
+  if (args.size() < declared.size()) {
+    auto const& missing = declared[args.size()];
+    throw Failure("missing constructor argument " + missing.name.stdString() + " of type " +
+                  missing.typeName.stdString() + " for " + typeNameText);
+  }
+  auto list = Kiv::make<GenericIf::List_>();
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    // Arguments beyond the declared ones go in as strings, for the type to
+    // refuse in its own words.
+    String8 tn = i < declared.size() ? declared[i].typeName : String8("Kiv::String");
+    std::string what = i < declared.size() ? "argument " + declared[i].name.stdString() : "argument " + std::to_string(i + 1);
+    list->push(parse(tn, args[i], what));
+  }
+  return type->genericIf(Ptr<GenericIf const>(list), false);
+}
+
+int run(int argc, char** argv) {
+  if (argc < 2) throw Failure("usage: kiv-types LIBRARY [TYPE [ARG...] [-- OP...]] (see kiv-types --help)", 2);
+  if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
+    std::cout << help;
+    return 0;
+  }
+  std::set<KivType*> before;
+  for (auto const& t : KivType::typeNodes()) before.insert(t.ptr());
+  if (!dlopen(argv[1], RTLD_NOW | RTLD_GLOBAL)) throw Failure(dlerror());
+  if (argc == 2) {
+    std::vector<Ptr<KivType>> added;
+    for (auto const& t : KivType::typeNodes())
+      if (!before.count(t.ptr()) && t->isTypeNode()) added.push_back(t);
+    if (added.empty()) throw Failure(std::string(argv[1]) + " registers no type");
+    list(added);
+    return 0;
+  }
+  std::vector<std::string> args, ops;
+  bool inOps = false;
+  for (int i = 3; i < argc; ++i) {
+    std::string w = argv[i];
+    if (!inOps && w == "--") inOps = true;
+    else (inOps ? ops : args).push_back(w);
+  }
+  Ptr<GenericIf> g = construct(argv[2], args);
+  std::cout << "made " << g->strRep() << "\n";
+  Driver(g, ops).run();
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::cerr << "usage: kiv-types LIBRARY [TYPE [ARG...] [-- OP...]]\n";
-    return 2;
-  }
-  std::set<KivType*> before;
-  for (auto const& t : KivType::typeNodes()) before.insert(t.ptr());
-  if (!dlopen(argv[1], RTLD_NOW | RTLD_GLOBAL)) {
-    std::cerr << "kiv-types: " << dlerror() << "\n";
-    return 1;
-  }
   try {
-    if (argc == 2) {
-      std::vector<Ptr<KivType>> added;
-      for (auto const& t : KivType::typeNodes())
-        if (!before.count(t.ptr()) && t->isTypeNode()) added.push_back(t);
-      list(added);
-      return 0;
-    }
-    std::vector<std::string> args, ops;
-    bool inOps = false;
-    for (int i = 3; i < argc; ++i) {
-      std::string w = argv[i];
-      if (!inOps && w == "--") inOps = true;
-      else (inOps ? ops : args).push_back(w);
-    }
-    return drive(argv[2], args, ops);
+    return run(argc, argv);
+  } catch (Failure const& f) {
+    std::cout.flush();
+    std::cerr << "kiv-types: " << f.what() << "\n";
+    return f.status;
   } catch (Kiv::Exception const& e) {
+    std::cout.flush();
     std::cerr << "kiv-types: " << e.what() << "\n";
     return 1;
   }
