@@ -145,7 +145,15 @@ class BRIDGING_API Config : public AgentEntity<Config> {
     Kiv::String8 const& key() const { return ptr()->key(); }
     TapDevice const& value() const { return ptr()->value(); }
   };
-  using ExtTapDeviceIteratorConst = ExtTapDeviceMap::IteratorConst;
+  // The read-only walk, by key and tap device like the walk above; on both,
+  // `->` reaches the member itself.
+  class ExtTapDeviceIteratorConst : public ExtTapDeviceMap::IteratorConst {
+   public:
+    ExtTapDeviceIteratorConst() = default;
+    ExtTapDeviceIteratorConst(ExtTapDeviceMap::IteratorConst const& it) : ExtTapDeviceMap::IteratorConst(it) {}
+    Kiv::String8 const& key() const { return ptr()->key(); }
+    TapDevice const& value() const { return ptr()->value(); }
+  };
 
   // The tap device under `key`, or the default one (empty name, descriptor
   // 0) when there is none.

@@ -7,9 +7,12 @@
 //
 // IteratorConst walks a string by position and is what the text readers
 // consume: a reader takes (it, end) and never reads at or past end.
+// begin() and end() make a string a range of its bytes (as unsigned char),
+// for range-for and the standard algorithms.
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+#include <iterator>
 #include <string>
 
 #include "Kiv/Export.h"
@@ -49,6 +52,7 @@ class KIV_API String8 {
   String8& operator+=(String8 const& o);
 
   IteratorConst iterator(std::size_t pos = 0) const;
+  IteratorConst begin() const;
   IteratorConst end() const;
 
   // True when both share one representation (or both are empty).
@@ -82,6 +86,12 @@ KIV_API std::ostream& operator<<(std::ostream& os, String8 const& s);
 // error; readers compare against their end iterator first.
 class KIV_API String8::IteratorConst {
  public:
+  using iterator_category = std::input_iterator_tag;
+  using value_type = unsigned char;
+  using difference_type = std::ptrdiff_t;
+  using pointer = void;
+  using reference = unsigned char;
+
   IteratorConst() noexcept = default;
   IteratorConst(String8 const& s, std::size_t pos) : str_(s), pos_(static_cast<std::uint32_t>(pos)) {}
 
@@ -89,6 +99,11 @@ class KIV_API String8::IteratorConst {
   IteratorConst& operator++() noexcept {
     ++pos_;
     return *this;
+  }
+  IteratorConst operator++(int) {
+    IteratorConst was = *this;
+    ++pos_;
+    return was;
   }
   IteratorConst& operator+=(std::size_t n) noexcept {
     pos_ += static_cast<std::uint32_t>(n);
@@ -111,6 +126,7 @@ class KIV_API String8::IteratorConst {
 };
 
 inline String8::IteratorConst String8::iterator(std::size_t pos) const { return IteratorConst(*this, pos); }
+inline String8::IteratorConst String8::begin() const { return IteratorConst(*this, 0); }
 inline String8::IteratorConst String8::end() const { return IteratorConst(*this, size()); }
 
 }  // namespace Kiv

@@ -3,8 +3,10 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "Kiv/Exception.h"
 
@@ -122,6 +124,41 @@ void traceHelper(String8 const& handleName, char const* context, std::ostringstr
 TraceCapture::TraceCapture()
     : previous_(traceSinkIs([this](TraceRecord const& record) { records_.push_back(record); })) {}
 
-TraceCapture::~TraceCapture() { traceSinkIs(std::move(previous_)); }
+TraceCapture::TraceCapture(String8 const& handleName, std::uint16_t levelMask) {
+  Registry& r = registry();
+  // What configure() is about to change: the remembered configuration of
+  // the name and the state of each live handle of that name.
+  auto const was = r.configured.find(handleName);
+  std::optional<Configuration> configured;
+  if (was != r.configured.end()) configured = was->second;
+  std::vector<std::pair<TraceHandle*, Configuration>> live;
+  auto range = r.handles.equal_range(handleName);
+  for (auto it = range.first; it != range.second; ++it)
+    live.emplace_back(it->second, Configuration{it->second->enabled(), it->second->levelMask()});
+  restore_ = [handleName, configured, live] {
+    Registry& r = registry();
+    if (configured) r.configured[handleName] = *configured;
+    else r.configured.erase(handleName);
+    auto range = r.handles.equal_range(handleName);
+    for (auto it = range.first; it != range.second; ++it) {
+      for (auto const& [handle, state] : live) {
+        if (handle != it->second) continue;
+        handle->enabledIs(state.enabled);
+        handle->levelMaskIs(state.levelMask);
+      }
+    }
+  };
+  TraceHandle::configure(handleName, true, levelMask);
+  previous_ = traceSinkIs([this, handleName](TraceRecord const& record) {
+    if (record.handle == handleName) records_.push_back(record);
+    else if (previous_) previous_(record);
+    else defaultSink(record);
+  });
+}
+
+TraceCapture::~TraceCapture() {
+  traceSinkIs(std::move(previous_));
+  if (restore_) restore_();
+}
 
 }  // namespace Kiv

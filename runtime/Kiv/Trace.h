@@ -15,7 +15,8 @@
 // configure them by name before or after the code that owns them exists:
 //
 //   Kiv::TraceHandle::configure("TopoStateReflector", true, 0x0180); // 7, 8
-//   Kiv::TraceCapture capture;
+//   Kiv::TraceCapture capture;   // or both at once:
+//                                // Kiv::TraceCapture capture("TopoStateReflector", 0x0180);
 //   KIV_TRACE_SRC(Kiv::traceHandle("TopoStateReflector"), "TopoStateReflector",
 //                 7, "handleState", "Scheduling state update for port " << id);
 //   // capture.records()[0].text == "Scheduling state update for port ..."
@@ -111,9 +112,17 @@ KIV_API void traceHelper(String8 const& handleName, char const* context, std::os
 
 // Collects records instead of the current sink while it lives, and restores
 // that sink when it goes. Captures nest.
+//
+// Given a handle name, a capture also switches that handle on for the
+// levels of `levelMask` (as configure() does), collects only its records,
+// passing the others on to the sink it replaced, and puts the handle's
+// configuration back when it goes: one step to watch one handle.
+//
+//   Kiv::TraceCapture capture("TopoStateReflector", 0x0180);  // levels 7, 8
 class KIV_API TraceCapture {
  public:
   TraceCapture();
+  explicit TraceCapture(String8 const& handleName, std::uint16_t levelMask = TraceHandle::allLevels);
   ~TraceCapture();
   TraceCapture(TraceCapture const&) = delete;
   TraceCapture& operator=(TraceCapture const&) = delete;
@@ -124,6 +133,7 @@ class KIV_API TraceCapture {
  private:
   std::vector<TraceRecord> records_;
   TraceSink previous_;
+  std::function<void()> restore_;  // puts a watched handle's configuration back
 };
 
 }  // namespace Kiv

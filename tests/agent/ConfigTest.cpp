@@ -26,7 +26,7 @@ class ConfigCollection : public ::testing::Test {
   std::vector<std::string> fill(int n) {
     for (int i = 0; i < n; ++i) config->extTapDeviceIs(key(i), TapDevice("tap" + std::to_string(i), i));
     std::vector<std::string> keys;
-    for (auto it = config->extTapDeviceIteratorConst(); it; ++it) keys.push_back(it->key().stdString());
+    for (auto it = config->extTapDeviceIteratorConst(); it; ++it) keys.push_back(it.key().stdString());
     return keys;
   }
   static std::string key(int i) { return "et" + std::to_string(i); }

@@ -116,8 +116,9 @@ TEST(StrepStringRead, EveryByteRoundTripsThroughPrintableText) {
   std::string all;
   for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
   String8 const text = Kiv::valueToStrep(String8(all));
-  for (std::size_t i = 0; i < text.size(); ++i) ASSERT_TRUE(text[i] >= 0x20 && text[i] < 0x7f) << i;
-  EXPECT_EQ(Kiv::strepToValue<String8>(text), String8(all));
+  for (unsigned char c : text) ASSERT_TRUE(c >= 0x20 && c < 0x7f) << int(c);
+  String8 const back = Kiv::strepToValue<String8>(text);
+  EXPECT_EQ(std::string(back.begin(), back.end()), all) << "a string is a range of its bytes";
 }
 
 TEST(StrepStringRead, QuotesEscapesAndStop) {

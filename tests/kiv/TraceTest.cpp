@@ -144,4 +144,31 @@ TEST(Trace, SinkReplacementReturnsPreviousNullRestoresDefaultAndCapturesNest) {
   EXPECT_EQ(outer.records()[0].text, "outer");
 }
 
+// One step to watch one handle: switched on for the asked levels, its
+// records collected, the others passed on, and its configuration put back.
+TEST(Trace, NamedCaptureWatchesOneHandleAndPutsItsConfigurationBack) {
+  Kiv::TraceHandle watched("Trace.Watched", false);
+  Kiv::TraceHandle other("Trace.Other", true);
+  Kiv::TraceCapture outer;
+  {
+    Kiv::TraceCapture capture("Trace.Watched", 1u << 7);
+    Kiv::TraceHandle later("Trace.Watched", false);
+    KIV_TRACE(watched, 7, "f", "seven");
+    KIV_TRACE(watched, 8, "f", "eight");
+    KIV_TRACE(later, 7, "f", "made during the capture");
+    KIV_TRACE(other, 7, "f", "other");
+    ASSERT_EQ(capture.records().size(), 2u);
+    EXPECT_EQ(capture.records()[0].text, "seven");
+    EXPECT_EQ(capture.records()[1].text, "made during the capture");
+    ASSERT_EQ(outer.records().size(), 1u) << "another handle's records go on to the replaced sink";
+    EXPECT_EQ(outer.records()[0].text, "other");
+  }
+  EXPECT_FALSE(watched.enabled()) << "the handle is as it was";
+  EXPECT_EQ(watched.levelMask(), Kiv::TraceHandle::allLevels);
+  Kiv::TraceHandle after("Trace.Watched", true);
+  EXPECT_TRUE(after.enabled()) << "no configuration is left behind for handles made later";
+  KIV_TRACE(watched, 7, "f", "not captured");
+  EXPECT_EQ(outer.records().size(), 1u);
+}
+
 }  // namespace
