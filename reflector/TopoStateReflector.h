@@ -16,10 +16,10 @@
 // topology or port gains its reflector when it has both entries and loses
 // it when either goes.
 //
-//   auto root = Bridging::stateReflectorFactory(topoConfig, topoStatus, brConfig, brStatus, clock);
-//   portConfig->stateIs(Bridging::Topology::PortState::forwarding);
-//   Kiv::eventLoop().advance(1e-6);   // portStatus->state() is forwarding now
-//   root = nullptr;                   // tears the whole tree down
+// examples/HostUsage.cpp, the example the README shows, makes a tree with
+// stateReflectorFactory, holds its root in a Kiv::Ptr, changes a port's
+// configured state and advances the event loop until the port status
+// follows; dropping the root tears the whole tree down.
 //
 // The three classes are instances of the wiring in ReactorWiring.h: each
 // gives its attributes in declaration order, its wrapped attributes and its
