@@ -43,8 +43,12 @@ void build(FuzzSupport::FuzzInput& in, Kiv::Ptr<Kiv::Dir> const& top) {
           dirs.push_back(d);
           break;
         }
-        case 1: dir->entryIs(Bridging::Orva::configFactory(name)); break;
-        default: (void)dir->entryDel(name); break;
+        case 1:
+          dir->entryIs(Bridging::Orva::configFactory(name));
+          break;
+        default:
+          (void)dir->entryDel(name);
+          break;
       }
     } catch (Kiv::Exception const&) {
     }

@@ -42,18 +42,24 @@ using Kiv::GenericIf;
 // The six types, in the order the input names them.
 Kiv::Ptr<Kiv::KivType> productType(unsigned i) {
   switch (i % 6) {
-    case 0: return Bridging::Orva::Config::_fwkType();
-    case 1: return Bridging::Orva::Config::TapDevice::_fwkType();
-    case 2: return Bridging::Orva::Status::_fwkType();
-    case 3: return Bridging::StateReflector::_fwkType();
-    case 4: return Bridging::TopoStateReflector::_fwkType();
-    default: return Bridging::TopoPortStateReflector::_fwkType();
+    case 0:
+      return Bridging::Orva::Config::_fwkType();
+    case 1:
+      return Bridging::Orva::Config::TapDevice::_fwkType();
+    case 2:
+      return Bridging::Orva::Status::_fwkType();
+    case 3:
+      return Bridging::StateReflector::_fwkType();
+    case 4:
+      return Bridging::TopoStateReflector::_fwkType();
+    default:
+      return Bridging::TopoPortStateReflector::_fwkType();
   }
 }
 
-constexpr std::uint32_t knownCodes[] = {GenericIf::opGet,   GenericIf::opCount,    GenericIf::opVersion,
-                                        GenericIf::opExists, GenericIf::opSet,     GenericIf::opDel,
-                                        GenericIf::opEqual, GenericIf::opNotEqual, GenericIf::opIsDefault};
+constexpr std::uint32_t knownCodes[] = {GenericIf::opGet,    GenericIf::opCount,    GenericIf::opVersion,
+                                        GenericIf::opExists, GenericIf::opSet,      GenericIf::opDel,
+                                        GenericIf::opEqual,  GenericIf::opNotEqual, GenericIf::opIsDefault};
 
 template <class E>
 G adapter(Kiv::Ptr<E> const& e, bool isConst = false) {
@@ -128,23 +134,35 @@ class Session {
   }
   void keep(G const& g) {
     if (!g) return;
-    if (pool_.size() < poolLimit) pool_.push_back(g);
-    else pool_[in_.inRange<std::size_t>(1, poolLimit - 1)] = g;
+    if (pool_.size() < poolLimit)
+      pool_.push_back(g);
+    else
+      pool_[in_.inRange<std::size_t>(1, poolLimit - 1)] = g;
   }
 
   // A value of a built-in type, an argument list, or one from the pool.
   G value() {
     switch (in_.inRange(0, 9)) {
-      case 0: return Kiv::Builtin<bool>::genericIf(in_.flag());
-      case 1: return Kiv::Builtin<int>::genericIf(in_.any<int>());
-      case 2: return Kiv::Builtin<unsigned int>::genericIf(in_.any<unsigned int>());
-      case 3: return Kiv::Builtin<long long>::genericIf(in_.any<long long>());
-      case 4: return Kiv::Builtin<double>::genericIf(in_.real());
-      case 5: return Kiv::Builtin<Kiv::String8>::genericIf(text());
-      case 6: return Kiv::Builtin<Kiv::Name>::genericIf(Kiv::Name(text()));
-      case 7: return list();
-      case 8: return Kiv::genericValue(Pyrel::IntfId(text()), false);
-      default: return pick();
+      case 0:
+        return Kiv::Builtin<bool>::genericIf(in_.flag());
+      case 1:
+        return Kiv::Builtin<int>::genericIf(in_.any<int>());
+      case 2:
+        return Kiv::Builtin<unsigned int>::genericIf(in_.any<unsigned int>());
+      case 3:
+        return Kiv::Builtin<long long>::genericIf(in_.any<long long>());
+      case 4:
+        return Kiv::Builtin<double>::genericIf(in_.real());
+      case 5:
+        return Kiv::Builtin<Kiv::String8>::genericIf(text());
+      case 6:
+        return Kiv::Builtin<Kiv::Name>::genericIf(Kiv::Name(text()));
+      case 7:
+        return list();
+      case 8:
+        return Kiv::genericValue(Pyrel::IntfId(text()), false);
+      default:
+        return pick();
     }
   }
   Kiv::String8 text() { return Kiv::String8(in_.text(16)); }
@@ -185,7 +203,8 @@ class Session {
       case 3:
         (void)target->attributeId(in_.flag() ? text() : target->attributeString(attributeId(target)));
         return target;
-      case 4: walk(target);
+      case 4:
+        walk(target);
         return target;
       case 5:
         (void)target->strRep();

@@ -204,7 +204,8 @@ TEST_F(AllocationFailure, TreeIsBuiltWholeOrNotAtAllAndTornDownCompletely) {
     std::uint32_t topologies = 0, ports = 0;
     Outcome const outcome = armedRun(k, [&] {
       tree = s.tree();
-      for (auto t = tree->topoStateReflectorIteratorConst(); t; ++t, ++topologies) ports += t->topoPortStateReflectors();
+      for (auto t = tree->topoStateReflectorIteratorConst(); t; ++t, ++topologies)
+        ports += t->topoPortStateReflectors();
       tree = nullptr;
     });
     EXPECT_NE(outcome, Outcome::otherException) << "allocation " << k;
@@ -238,10 +239,9 @@ TEST_F(AllocationFailure, GenericCallMakesTheWholeTopologyReflectorOrNone) {
     });
     EXPECT_NE(outcome, Outcome::otherException) << "allocation " << k;
     auto const red = tree->topoStateReflector("red");
-    if (outcome == Outcome::completed) EXPECT_TRUE(red);
-    if (red) {
-      EXPECT_EQ(red->topoPortStateReflectors(), 2u) << "allocation " << k << ": a topology reflector half made";
-    }
+    EXPECT_TRUE(red || outcome == Outcome::failed) << "allocation " << k;
+    EXPECT_EQ(red ? red->topoPortStateReflectors() : 2u, 2u)
+        << "allocation " << k << ": a topology reflector half made";
     return outcome == Outcome::failed;
   });
   EXPECT_GT(points, 0u);
@@ -279,8 +279,10 @@ TEST_F(AllocationFailure, TapDeviceMutationsChangeAndNotifyOrLeaveTheConfigurati
       Config::TapDevice const old = config->extTapDevice(c.key);
       std::uint32_t const members = config->extTapDevices();
       Outcome const outcome = armedRun(k, [&] {
-        if (c.remove) config->extTapDeviceDel(c.key);
-        else config->extTapDeviceIs(c.key, wanted);
+        if (c.remove)
+          config->extTapDeviceDel(c.key);
+        else
+          config->extTapDeviceIs(c.key, wanted);
       });
       EXPECT_NE(outcome, Outcome::otherException) << c.what << ", allocation " << k;
       Config::TapDevice const now = config->extTapDevice(c.key);
@@ -318,8 +320,7 @@ TEST_F(AllocationFailure, TapDeviceTextIsReadWholeOrRefusedWithBadAlloc) {
     Config::TapDevice read;
     Outcome const outcome = armedRun(k, [&] { read = Kiv::strepToValue<Config::TapDevice>(text); });
     EXPECT_NE(outcome, Outcome::otherException) << "allocation " << k << ": a failed allocation read as bad text";
-    if (outcome == Outcome::completed) EXPECT_EQ(read, expected);
-    else EXPECT_EQ(read, Config::TapDevice()) << "allocation " << k;
+    EXPECT_EQ(read, outcome == Outcome::completed ? expected : Config::TapDevice()) << "allocation " << k;
     return outcome == Outcome::failed;
   });
   EXPECT_GT(points, 0u);

@@ -79,11 +79,17 @@ struct Reference {
   std::map<std::string, TopoConfig> config;
   std::map<std::string, std::map<std::string, PortStatus>> status;
   std::set<std::uint16_t> vlanConfigs;
-  std::map<std::uint16_t, int> vidToTopo;                       // to a configuration's generation
+  std::map<std::uint16_t, int> vidToTopo;                             // to a configuration's generation
   std::map<std::uint16_t, std::map<std::uint64_t, std::string>> fdb;  // fid: address to port
   std::map<PortKey, PortReflector> reflectors;
   double now = 0.0;
   int generations = 0;
+
+  // The topology's configuration, made (a new generation) when absent.
+  TopoConfig& topoConfigIs(std::string const& name) {
+    auto const it = config.find(name);
+    return it != config.end() ? it->second : config[name] = TopoConfig{++generations, {}};
+  }
 
   // Makes and removes port reflectors as the model now asks.
   void sync() {
@@ -103,8 +109,7 @@ struct Reference {
   bool wanted(PortKey const& k) const {
     auto const tc = config.find(k.first);
     auto const ts = status.find(k.first);
-    return tc != config.end() && ts != status.end() && tc->second.ports.count(k.second) &&
-           ts->second.count(k.second);
+    return tc != config.end() && ts != status.end() && tc->second.ports.count(k.second) && ts->second.count(k.second);
   }
 
   void stateIs(PortKey const& k, PortState s) {
@@ -125,7 +130,8 @@ struct Reference {
       auto const m = vidToTopo.find(vid);
       auto const f = fdb.find(vid);
       if (m == vidToTopo.end() || m->second != generation || f == fdb.end()) continue;
-      for (auto h = f->second.begin(); h != f->second.end();) h = h->second == k.second ? f->second.erase(h) : std::next(h);
+      for (auto h = f->second.begin(); h != f->second.end();)
+        h = h->second == k.second ? f->second.erase(h) : std::next(h);
     }
     r->second.lastFlush = counter;
     r->second.fdbDue = now + delay;
@@ -183,7 +189,7 @@ class Torture {
     // Additions outweigh removals, so that the system fills up.
     switch (pick(24)) {
       case 0:
-        if (!ref_.config.count(topo)) ref_.config[topo] = {++ref_.generations, {}};
+        ref_.topoConfigIs(topo);
         topoConfig_->topoConfigIs(topo);
         ref_.sync();
         return "configure topology " + std::string(topo);
@@ -205,8 +211,7 @@ class Torture {
       case 4:
       case 5:
       case 6:
-        if (!ref_.config.count(topo)) ref_.config[topo] = {++ref_.generations, {}};
-        ref_.config[topo].ports[port];
+        ref_.topoConfigIs(topo).ports[port];
         topoConfig_->topoConfigIs(topo)->topoPortConfigIs(intf(port));
         ref_.sync();
         return "configure port " + where;
@@ -274,8 +279,7 @@ class Torture {
             return "remove vlan " + std::to_string(vid);
           case 3:
           case 4:
-            if (!ref_.config.count(topo)) ref_.config[topo] = {++ref_.generations, {}};
-            ref_.vidToTopo[vid] = ref_.config[topo].generation;
+            ref_.vidToTopo[vid] = ref_.topoConfigIs(topo).generation;
             topoConfig_->vidToTopoMapIs(Bridging::VlanId(vid), topoConfig_->topoConfigIs(topo));
             ref_.sync();
             return "map vlan " + std::to_string(vid) + " to " + topo;
@@ -328,8 +332,8 @@ class Torture {
     }
     for (auto t = topoStatus_->topoStatusIteratorConst(); t; ++t)
       for (auto p = t->topoPortStatusIteratorConst(); p; ++p)
-        r.push_back("port status " + t->name().string().stdString() + "/" + p->intfId().stringValue().stdString() + " " +
-                    stateName(p->state()) + " report " + std::to_string(p->fdbFlushReport()));
+        r.push_back("port status " + t->name().string().stdString() + "/" + p->intfId().stringValue().stdString() +
+                    " " + stateName(p->state()) + " report " + std::to_string(p->fdbFlushReport()));
     for (auto f = brStatus_->fdbStatusIteratorConst(); f; ++f)
       for (auto h = f->learnedHostIteratorConst(); h; ++h)
         r.push_back("host " + std::to_string(f->fid().value()) + ":" + std::to_string(h->key().value()) + " on " +
