@@ -89,13 +89,14 @@ void TopoPortStateReflector::handleFdbFlush() {
   double const requested = config->fdbFlush();
   double const handled = lastFdbFlush_;
   if (requested == handled) return;
+  // The clocks are one-shot: without this arming the report would never
+  // be written. It comes first, so that a failure to arm leaves the
+  // request unhandled, rather than carried out and never reported.
+  if (KivFdbClock* const fdbClock = fdbClock_.wrapper()) armForReflection(*fdbClock);
   doAddressTableFlush();
   // A newer request raised by an observer of this flush has been handled
   // and recorded meanwhile; this older one must not overwrite it.
   if (lastFdbFlush_ == handled) lastFdbFlushIs(requested);
-  // The clocks are one-shot: without this arming the report would never
-  // be written.
-  if (KivFdbClock* const fdbClock = fdbClock_.wrapper()) armForReflection(*fdbClock);
 }
 
 void TopoPortStateReflector::handleClock() {

@@ -51,10 +51,23 @@ Clock::NotifieeConst::~NotifieeConst() { unqueue(); }
 void Clock::NotifieeConst::timeMinIs(double const& t) {
   if (std::isnan(t)) throwRangeException("a clock's minimum time must be a number");
   if (armed_ && t == timeMin_ && queued()) return;
+  // The new entry is queued before the pending one goes, so that a failure
+  // to queue it leaves the former arming as it was.
+  double const formerTime = timeMin_;
+  bool const formerArmed = armed_;
+  EventLoop::Timer const former = pending_;
+  pending_ = EventLoop::Timer();
   timeMin_ = t;
   armed_ = true;
-  unqueue();
-  schedule();
+  try {
+    schedule();
+  } catch (...) {
+    timeMin_ = formerTime;
+    armed_ = formerArmed;
+    pending_ = former;
+    throw;
+  }
+  if (former) eventLoop().timerDel(former);
 }
 
 void Clock::NotifieeConst::onTime() {}

@@ -127,13 +127,19 @@ class HashMap {
     if (bucket_.empty()) bucket_.assign(minBuckets, nullptr);
     M* before = successorOf(k, l.hash_);
     KIV_ASSERT(!(before && KeyOf::key(*before) == k), "Kiv/HashMap");
+    // A bucket array that must grow is allocated before anything is
+    // linked, so that a failed allocation leaves the map as it was.
+    std::vector<M*> grown(members_ + 1 > bucket_.size() ? bucket_.size() * 2 : 0);
     linkBefore(m, before);
     std::uint32_t g = l.hash_ & mask();
     if (!bucket_[g] || bucket_[g] == before) bucket_[g] = m.ptr();
     l.inMap_ = true;
     ++members_;
     ++version_;
-    if (members_ > bucket_.size()) rebuild(bucket_.size() * 2);
+    if (!grown.empty()) {
+      bucket_.swap(grown);
+      rebuild(bucket_.size());
+    }
   }
 
   // Unlinks the member with key `k` and returns it (null when absent).

@@ -12,9 +12,9 @@ namespace Kiv {
 
 String8::Rep* String8::allocate(std::size_t n) {
   if (n > 0x7FFFFFFFu) throwRangeException("string too long");
-  void* m = std::malloc(sizeof(Rep) + n);
-  if (!m) throw std::bad_alloc();
-  Rep* r = static_cast<Rep*>(m);
+  // Through operator new like every other allocation of the runtime, so
+  // that a host's allocator sees it (and may refuse it with bad_alloc).
+  Rep* r = static_cast<Rep*>(::operator new(sizeof(Rep) + n));
   r->refs = 1;
   r->size = static_cast<std::uint32_t>(n);
   r->bytes[n] = '\0';
@@ -54,7 +54,7 @@ String8& String8::operator=(String8&& o) noexcept {
 String8::~String8() { release(); }
 
 void String8::release() noexcept {
-  if (rep_ && --rep_->refs == 0) std::free(rep_);
+  if (rep_ && --rep_->refs == 0) ::operator delete(rep_);
   rep_ = nullptr;
 }
 
