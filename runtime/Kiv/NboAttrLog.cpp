@@ -54,7 +54,10 @@ void Out::endRecord() {
   frameStart_ = noFrame;
   committed_ = size();
   ++records_;
-  if (running_ && ++running_->recordsThisTurn_ >= budget_) {
+  // Past its budget a flow-out is asked to stop. A suspended collection
+  // resync writes its last entry again when it resumes, so a turn always
+  // gets at least one record more than that entry.
+  if (running_ && ++running_->recordsThisTurn_ > budget_) {
     running_->kivDataBitsIs(static_cast<std::uint8_t>(running_->kivDataBits() | FlowOut::suspendBit));
   }
   if (stream_ && !flushScheduled_) {

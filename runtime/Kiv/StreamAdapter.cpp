@@ -55,7 +55,9 @@ bool StreamAdapter::isStreamAdapter() const { return true; }
 bool StreamAdapter::continueFlowOut() const { return out_ && out_->hasSufficientBuffer(); }
 
 bool StreamAdapter::prepareImmediateTransmission(AttributeId, bool bufferShort) {
-  if (!bufferShort) return true;
+  // A running flow-out writes its current item and then asks whether it
+  // may go on (continueFlowOut), so the writer's capacity is a soft limit.
+  if (!bufferShort || stateFlag(flagHandlingScheduledFlowOut)) return true;
   if (!flowOut_) {
     if (demuxer_) {
       demuxer_->createFlowOut(Ptr<StreamAdapter>(this), ConnectDesc(), false, 0x7fffffff);

@@ -243,9 +243,10 @@ class KIV_API StreamAdapter : public PtrInterface::NotifieeConst {
   // Whether a scheduled flow-out may go on with its next item: the writer
   // has room.
   bool continueFlowOut() const;
-  // Whether a record of attribute `a` may be written now. When the buffer
-  // is short it may not: the adapter's flow-out is made (clean) and queued,
-  // and the caller marks the attribute dirty in it.
+  // Whether a record of attribute `a` may be written now: when the buffer
+  // is sufficient, or from inside a scheduled flow-out. Otherwise the
+  // adapter's flow-out is made (clean) and queued, and the caller marks
+  // the attribute dirty in it.
   bool prepareImmediateTransmission(AttributeId a, bool bufferShort);
   // Whether a read-only proxy could be made writable; never here.
   bool convertedToWritable(bool force);
