@@ -297,6 +297,8 @@ class AgentStreamAdapter : public Kiv::Entity::KivNboAttrLogSa {
   void writeOrDefer(Kiv::AttributeId a, bool sufficient, bool keepDirty, Write const& write) {
     if (stateFlag(flagFlowOutOnDemand)) {
       if (stateFlag(flagHandlingScheduledFlowOut) || sufficient) {
+        // Written completely: a dirty bit for it has done its work.
+        if (auto fo = flowOut(); fo && !keepDirty) fo->dirtyIs(a, false);
         write();
         return;
       }

@@ -65,9 +65,15 @@ bool Status::KivNboAttrLogSa::kivHandleFabricDeviceNameSerialize() {
     resumed = true;
   };
   if (stateFlag(flagFlowOutOnDemand)) {
-    // No flow-out is used, but a scheduled one goes on from where the
-    // string stopped rather than sending its start again.
-    if (scheduled && flowOut() && flowOut()->valueIter()) {
+    // No flow-out is used, but a string still being written goes on from
+    // where it stopped rather than sending its start again, and a newer
+    // name waits until it has been finished: chunks of two strings must
+    // not interleave.
+    if (flowOut() && flowOut()->valueIter()) {
+      if (!scheduled) {
+        flowOut()->dirtyIs(fabricDeviceNameAttrId, true);
+        return false;
+      }
       fo = flowOut();
       resume(fo);
     }

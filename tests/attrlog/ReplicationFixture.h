@@ -48,7 +48,7 @@ struct Link {
 };
 
 // Runs the loop until nothing is queued; fails after `turns` turns.
-inline void drain(std::size_t turns = 1000000) {
+inline void drain(std::size_t turns = 200000) {
   for (std::size_t i = 0; Kiv::eventLoop().pending() != 0; ++i) {
     ASSERT_LT(i, turns) << "the streams never drained";
     Kiv::eventLoop().runOnce();
