@@ -377,3 +377,70 @@ TEST_F(AdapterBench, AChangeAppliedFromOneConnectionReachesTheOthers) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::uint8_t> unhex(std::string const& h) {
+  std::vector<std::uint8_t> bytes;
+  for (std::size_t i = 0; i + 1 < h.size(); i += 3) bytes.push_back(static_cast<std::uint8_t>(std::stoul(h.substr(i, 2), nullptr, 16)));
+  return bytes;
+}
+
+TEST(MalformedFrame, IsRejectedByNameAndOffsetClosesAndChangesNothing) {
+  // A valid record first, so that offsets are not all 0.
+  std::string const good = "00 00 00 16 00 00 00 00 00 00 00 05 00 00 01 03 01 00 00 00 00 00 00 01 01 03 ";
+  struct Case {
+    std::string bytes;
+    char const* message;
+  } const cases[] = {
+      {"00 00 00 05 00 00 00 00 00 ", "bad frame length 5 (frame at offset 26)"},
+      {"ff ff ff ff 00 ", "bad frame length 4294967295 (frame at offset 26)"},
+      {"00 00 00 16 00 00 00 00 00 00 00 05 00 00 01 03 02 00 00 00 00 00 00 01 01 03 ", "bad record kind 2"},
+      {"00 00 00 16 00 00 00 00 00 00 00 05 00 00 01 03 01 00 00 00 00 00 00 07 01 03 ", "missing begin token"},
+      {"00 00 00 16 00 00 00 00 00 00 00 05 00 00 01 03 01 00 00 00 00 00 00 01 00 04 ", "missing end token"},
+      {"00 00 00 16 00 00 00 00 00 00 00 09 00 00 01 03 01 00 00 00 00 00 00 01 00 03 ", "record for unknown entity id 9"},
+      {"00 00 00 15 00 00 00 00 00 00 00 05 00 00 01 03 01 00 00 00 00 00 00 01 03 ", "short record reading bool"},
+      {"00 00 00 15 00 00 00 00 00 00 00 05 00 00 01 02 00 07 00 00 00 00 00 01 03 ", "bad transaction type 7"},
+      {"00 00 00 26 00 00 00 00 00 00 00 05 00 00 01 02 01 00 00 00 00 00 00 01 00 00 00 03 65 74 31 00 00 00 "
+       "09 74 61 70 31 00 07 03 ",
+       "short record reading string of 9 bytes"},
+      {"00 00 00 29 00 00 00 00 00 00 00 01 00 00 00 88 01 00 00 00 00 00 00 01 01 00 00 00 01 58 03 00 00 00 00 "
+       "04 00 00 00 00 00 00 00 09 03 ",
+       "orphan record of unknown entity type X"},
+  };
+  for (auto const& c : cases) {
+    Kiv::eventLoop().reset();
+    auto config = Bridging::Orva::configFactory("c");
+    auto in = Kiv::make<In>();
+    auto out = Kiv::make<Out>();
+    auto demuxer = Demuxer::DemuxerIs(in, out);
+    Kiv::Ptr<Kiv::Entity::KivNboAttrLogSa> sa = config->kivNboAttrLogSaIs(StreamAdapter::defaultBits(), 0, out, nullptr);
+    sa->entityIdIs(id);
+    sa->entityIdInitializedIs(true);
+    demuxer->reactorIs(id, sa);
+    auto const bytes = unhex(good + c.bytes);
+    in->bytesIs(bytes.data(), bytes.size());
+    std::string const message = TestSupport::rangeMessage([&] { demuxer->receive(); });
+    EXPECT_NE(message.find(c.message), std::string::npos) << message << " for " << c.message;
+    EXPECT_FALSE(demuxer->open()) << c.message;
+    EXPECT_FALSE(in->live());
+    EXPECT_EQ(describe(config), "complete=1 nondestructing=0 {}") << "only the good record applied: " << c.message;
+    EXPECT_EQ(demuxer->reactors(), 0u) << "the adapters stop replicating";
+  }
+}
+
+TEST(MalformedFrame, StreamEndingInsideAFrameIsTruncation) {
+  Kiv::eventLoop().reset();
+  auto pair = Kiv::MemoryByteStream::pairIs();
+  auto demuxer = Demuxer::DemuxerIs(pair.second);
+  std::string reason;
+  demuxer->closedCallbackIs([&](Kiv::String8 const& r) { reason = r.stdString(); });
+  auto const bytes = unhex("00 00 00 16 00 00 00 00 00 00 00 05 ");
+  pair.first->write(bytes.data(), bytes.size());
+  pair.first->close();
+  drain();
+  EXPECT_EQ(reason, "truncated frame: the stream ended 12 bytes into it (frame at offset 0)");
+  EXPECT_FALSE(demuxer->open());
+}
+
+}  // namespace
