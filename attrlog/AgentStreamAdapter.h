@@ -136,6 +136,14 @@ class AgentStreamAdapter : public Kiv::Entity::KivNboAttrLogSa {
  public:
   using FlowOutBase = AgentFlowOut;
 
+  // Makes an adapter and switches its notification on.
+  static Kiv::Ptr<SA> KivNboAttrLogSaIs(Kiv_BitSet bits, Kiv::Ptr<E> const& entity, unsigned int arg,
+                                        Kiv::Ptr<Kiv::NboAttrLog::Out> const& out, Kiv::PtrInterface* parent) {
+    Kiv::Ptr<SA> sa = Kiv::ValidPtr<SA>(Kiv::make<SA>(bits, entity, arg, out, parent));
+    sa->hasNotificationActiveIs(true);
+    return sa;
+  }
+
   // The entity is attached by SA's constructor (kivAttach), once SA is
   // what this object is.
   AgentStreamAdapter(Kiv_BitSet bits, Kiv::Ptr<E> const& /*entity*/, unsigned int arg,

@@ -14,16 +14,6 @@ template class AgentEntity<Config>;
 
 // --- The stream adapter
 
-Kiv::Ptr<Config::KivNboAttrLogSa> Config::KivNboAttrLogSa::KivNboAttrLogSaIs(Kiv_BitSet bits,
-                                                                           Kiv::Ptr<Config> const& entity,
-                                                                           unsigned int arg,
-                                                                           Kiv::Ptr<Kiv::NboAttrLog::Out> const& out,
-                                                                           Kiv::PtrInterface* parent) {
-  Kiv::Ptr<KivNboAttrLogSa> sa = Kiv::ValidPtr<KivNboAttrLogSa>(Kiv::make<KivNboAttrLogSa>(bits, entity, arg, out, parent));
-  sa->hasNotificationActiveIs(true);
-  return sa;
-}
-
 Config::KivNboAttrLogSa::KivNboAttrLogSa(Kiv_BitSet bits, Kiv::Ptr<Config> const& entity, unsigned int arg,
                                          Kiv::Ptr<Kiv::NboAttrLog::Out> const& out, Kiv::PtrInterface* parent)
     : AgentStreamAdapter(bits, entity, arg, out, parent) {

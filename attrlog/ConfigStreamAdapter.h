@@ -23,10 +23,6 @@ class BRIDGING_API Config::KivNboAttrLogSa : public AgentStreamAdapter<Config, C
   using Attributes = ConfigAttributes;
   static Attributes const& attributes() { return configAttributes(); }
 
-  // Makes an adapter and switches its notification on.
-  static Kiv::Ptr<KivNboAttrLogSa> KivNboAttrLogSaIs(Kiv_BitSet bits, Kiv::Ptr<Config> const& entity, unsigned int arg,
-                                                     Kiv::Ptr<Kiv::NboAttrLog::Out> const& out,
-                                                     Kiv::PtrInterface* parent);
   KivNboAttrLogSa(Kiv_BitSet bits, Kiv::Ptr<Config> const& entity, unsigned int arg,
                   Kiv::Ptr<Kiv::NboAttrLog::Out> const& out, Kiv::PtrInterface* parent);
   ~KivNboAttrLogSa() override;

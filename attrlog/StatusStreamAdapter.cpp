@@ -8,16 +8,6 @@ template class AgentEntity<Status>;
 
 // --- The stream adapter
 
-Kiv::Ptr<Status::KivNboAttrLogSa> Status::KivNboAttrLogSa::KivNboAttrLogSaIs(Kiv_BitSet bits,
-                                                                           Kiv::Ptr<Status> const& entity,
-                                                                           unsigned int arg,
-                                                                           Kiv::Ptr<Kiv::NboAttrLog::Out> const& out,
-                                                                           Kiv::PtrInterface* parent) {
-  Kiv::Ptr<KivNboAttrLogSa> sa = Kiv::ValidPtr<KivNboAttrLogSa>(Kiv::make<KivNboAttrLogSa>(bits, entity, arg, out, parent));
-  sa->hasNotificationActiveIs(true);
-  return sa;
-}
-
 Status::KivNboAttrLogSa::KivNboAttrLogSa(Kiv_BitSet bits, Kiv::Ptr<Status> const& entity, unsigned int arg,
                                          Kiv::Ptr<Kiv::NboAttrLog::Out> const& out, Kiv::PtrInterface* parent)
     : AgentStreamAdapter(bits, entity, arg, out, parent) {

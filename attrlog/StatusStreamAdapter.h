@@ -24,10 +24,6 @@ class BRIDGING_API Status::KivNboAttrLogSa : public AgentStreamAdapter<Status, S
   // at once, outside any flow-out.
   static constexpr std::size_t immediateChunkCapacity = 0xC000;
 
-  // Makes an adapter and switches its notification on.
-  static Kiv::Ptr<KivNboAttrLogSa> KivNboAttrLogSaIs(Kiv_BitSet bits, Kiv::Ptr<Status> const& entity, unsigned int arg,
-                                                     Kiv::Ptr<Kiv::NboAttrLog::Out> const& out,
-                                                     Kiv::PtrInterface* parent);
   KivNboAttrLogSa(Kiv_BitSet bits, Kiv::Ptr<Status> const& entity, unsigned int arg,
                   Kiv::Ptr<Kiv::NboAttrLog::Out> const& out, Kiv::PtrInterface* parent);
   ~KivNboAttrLogSa() override;
