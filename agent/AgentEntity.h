@@ -6,8 +6,8 @@
 //   objects only (anything else, and null, mean no notifier) and adds the
 //   first callback that every agent entity has, onIsNondestructing().
 // - AgentEntity<E>: the base of E. It carries the runtime's lifecycle
-//   hooks with their notifications, the type query and the entity's side of
-//   the attribute log. It notifies through the runtime's kivNotify.
+//   hooks with their notifications and the type query. It notifies through
+//   the runtime's kivNotify.
 //
 // Both are templates on the entity type (E derives from AgentEntity<E>):
 //
@@ -20,7 +20,6 @@
 // Everything runs on the one activity thread; see Kiv/Notifiee.h for the
 // order and the rules of a notification.
 #include "Kiv/Entity.h"
-#include "Kiv/Exception.h"
 #include "Kiv/Export.h"
 #include "Kiv/KivType.h"
 #include "Kiv/Name.h"
@@ -57,27 +56,23 @@ class BRIDGING_API AgentEntity : public Kiv::Entity {
 
   Kiv::Ptr<Kiv::KivType> fwkType() const override { return E::_fwkType(); }
 
-  // The entity's side of the attribute log. Stream adapters do not exist
-  // for the agent entities yet: no adapter is ever found, and attaching one
-  // is refused.
+  // The entity's side of the attribute log: every agent entity has one.
+  // Its stream adapters are E::KivNboAttrLogSa; these operations are
+  // defined with them (attrlog/AgentStreamAdapter.h).
   bool kivHasAttrLogInterface() const override { return true; }
-  Kiv::Ptr<KivNboAttrLogSa> kivNboAttrLogSa(Kiv::Ptr<Kiv::NboAttrLog::Out const> const& out) const override {
-    return const_cast<AgentEntity*>(this)->kivNboAttrLogSa(out);
-  }
-  Kiv::Ptr<KivNboAttrLogSa> kivNboAttrLogSa(Kiv::Ptr<Kiv::NboAttrLog::Out const> const&) override { return nullptr; }
-  Kiv::Ptr<KivNboAttrLogSa> kivNboAttrLogSaForMsgChannel(Kiv::Ptr<KivNboAttrLogSa> const&) const override {
-    return nullptr;
-  }
-  // Throws the range exception "null ValidPtr" for a null writer, and
-  // "attribute log not supported" for any other.
-  Kiv::Ptr<KivNboAttrLogSa> kivNboAttrLogSaIs(Kiv_BitSet, unsigned int, Kiv::Ptr<Kiv::NboAttrLog::Out> const& out,
-                                              Kiv::PtrInterface*) override {
-    if (!out) Kiv::throwNullValidPtr();
-    Kiv::throwRangeException("attribute log not supported");
-  }
-  Kiv::Ptr<KivNboAttrLogSa> kivNboAttrLogSaDel(Kiv::Ptr<Kiv::NboAttrLog::Out const> const&) override {
-    return nullptr;
-  }
+  // The adapter bound to `out` (null `out`: the first one of a live
+  // connection), or null.
+  Kiv::Ptr<KivNboAttrLogSa> kivNboAttrLogSa(Kiv::Ptr<Kiv::NboAttrLog::Out const> const& out) const override;
+  Kiv::Ptr<KivNboAttrLogSa> kivNboAttrLogSa(Kiv::Ptr<Kiv::NboAttrLog::Out const> const& out) override;
+  // The sibling adapter that serves the same message channel as `other`.
+  Kiv::Ptr<KivNboAttrLogSa> kivNboAttrLogSaForMsgChannel(Kiv::Ptr<KivNboAttrLogSa> const& other) const override;
+  // Finds or makes the adapter for `out`; a null writer throws the range
+  // exception "null ValidPtr".
+  Kiv::Ptr<KivNboAttrLogSa> kivNboAttrLogSaIs(Kiv_BitSet bits, unsigned int arg,
+                                              Kiv::Ptr<Kiv::NboAttrLog::Out> const& out,
+                                              Kiv::PtrInterface* parent) override;
+  // Detaches the adapter bound to `out` from its connection; returns it.
+  Kiv::Ptr<KivNboAttrLogSa> kivNboAttrLogSaDel(Kiv::Ptr<Kiv::NboAttrLog::Out const> const& out) override;
 
  protected:
   explicit AgentEntity(Kiv::Name const& name) : Kiv::Entity(name) {}

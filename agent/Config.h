@@ -121,6 +121,10 @@ class BRIDGING_API Config : public AgentEntity<Config> {
   static Kiv::Ptr<Kiv::KivType> _fwkType();
   Kiv::String8 attributeString(Kiv::AttributeId id) const override;
 
+  // The attribute-log stream adapter of this entity type, one per writer
+  // that replicates the entity (attrlog/).
+  class KivNboAttrLogSa;
+
   bool complete() const noexcept { return complete_; }
   void completeIs(bool complete);
 

@@ -16,6 +16,7 @@
 #include "Kiv/Export.h"
 #include "Kiv/KivType.h"
 #include "Kiv/Name.h"
+#include "Kiv/NboAttrLog.h"
 #include "Kiv/Ptr.h"
 #include "Kiv/Strep.h"
 #include "Kiv/String8.h"
@@ -49,6 +50,10 @@ class BRIDGING_API Status : public AgentEntity<Status> {
   // after the agent model's registration has been offered.
   static Kiv::Ptr<Kiv::KivType> _fwkType();
   Kiv::String8 attributeString(Kiv::AttributeId id) const override;
+
+  // The attribute-log stream adapter of this entity type, one per writer
+  // that replicates the entity (attrlog/).
+  class KivNboAttrLogSa;
 
   bool initialized() const noexcept { return initialized_; }
   void initializedIs(bool initialized);

@@ -27,6 +27,9 @@ class BitSet {
     word_ = value ? T(word_ | b) : T(word_ & ~b);
   }
   constexpr T word() const noexcept { return word_; }
+  // The flags that say how a notifiee is notified (0 and 1); the others
+  // are state that belongs to whoever owns the word.
+  static constexpr T notificationBitMask() noexcept { return T(0x3); }
   void wordIs(T w) noexcept { word_ = w & mask(); }
 
   friend bool operator==(BitSet a, BitSet b) noexcept { return a.word_ == b.word_; }

@@ -1,5 +1,7 @@
 #include "Kiv/ByteConnection.h"
 
+#include <algorithm>
+
 #include "Kiv/Exception.h"
 #include "Kiv/Strep.h"
 
@@ -30,6 +32,19 @@ void ByteConnection::Out::appendString(String8 const& v) {
   appendU32(static_cast<std::uint32_t>(v.size()));
   auto const* p = reinterpret_cast<std::uint8_t const*>(v.data());
   bytes_.insert(bytes_.end(), p, p + v.size());
+}
+
+void ByteConnection::Out::appendBytes(void const* data, std::size_t n) {
+  auto const* p = static_cast<std::uint8_t const*>(data);
+  bytes_.insert(bytes_.end(), p, p + n);
+}
+
+void ByteConnection::Out::consume(std::size_t n) {
+  bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+void ByteConnection::Out::patchU32(std::size_t at, std::uint32_t v) {
+  for (int i = 3; i >= 0; --i, v >>= 8) bytes_[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v);
 }
 
 // --- ByteConnection::In
@@ -92,6 +107,46 @@ String8 ByteConnection::In::nextString() {
   String8 v(reinterpret_cast<char const*>(bytes_.data() + position() + 4), length);
   positionInc(4 + length);
   return v;
+}
+
+std::uint8_t ByteConnection::In::nextU8() {
+  auto const v = static_cast<std::uint8_t>(peekBigEndian(1, "u8"));
+  positionInc(1);
+  return v;
+}
+
+void ByteConnection::In::nextBytes(void* data, std::size_t n) {
+  if (remaining() < n) {
+    throwRangeException(format("short record reading %llu bytes", static_cast<unsigned long long>(n)));
+  }
+  std::copy(bytes_.begin() + static_cast<std::ptrdiff_t>(position()),
+            bytes_.begin() + static_cast<std::ptrdiff_t>(position() + n), static_cast<std::uint8_t*>(data));
+  positionInc(n);
+}
+
+std::uint8_t ByteConnection::In::peekU8At(std::size_t ahead) const {
+  if (remaining() <= ahead) throwRangeException("short record reading u8");
+  return bytes_[position() + ahead];
+}
+
+void ByteConnection::In::skip(std::size_t n) {
+  if (remaining() < n) {
+    throwRangeException(format("short record skipping %llu bytes", static_cast<unsigned long long>(n)));
+  }
+  positionInc(n);
+}
+
+void ByteConnection::In::append(void const* data, std::size_t n) {
+  auto const* p = static_cast<std::uint8_t const*>(data);
+  bytes_.insert(bytes_.end(), p, p + n);
+  dataEndIs(bytes_.size());
+}
+
+void ByteConnection::In::compact() {
+  std::size_t const n = position();
+  if (n == 0) return;
+  bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(n));
+  positionsShift(n);
 }
 
 // --- ConnectionInSizeAnchor

@@ -42,6 +42,9 @@ class KIV_API Connection {
 // The writing end of a connection.
 class KIV_API Connection::Out : public PtrInterface {
  public:
+  // Bracket the payload of one record: begin before it, end after it.
+  enum TransactToken : std::uint8_t { transactBegin = 1, transactEnd = 3 };
+
   ~Out() override;
 
  protected:
@@ -67,6 +70,11 @@ class KIV_API Connection::In : public PtrInterface {
   In() = default;
   // Moves the position on over bytes just read; n is within remaining().
   void positionInc(std::size_t n) noexcept { position_ += n; }
+  // Shifts every position back by `n` bytes that were dropped in front.
+  void positionsShift(std::size_t n) noexcept {
+    position_ -= n;
+    dataEnd_ -= n;
+  }
   // The position just past the last byte held.
   void dataEndIs(std::size_t end) noexcept { dataEnd_ = end; }
 
@@ -105,6 +113,16 @@ class KIV_API ByteConnection::Out : public Connection::Out {
   void appendI32(std::int32_t v);
   // The 32-bit length, then the bytes.
   void appendString(String8 const& v);
+  void appendU8(std::uint8_t v) { bytes_.push_back(v); }
+  void appendBytes(void const* data, std::size_t n);
+
+ protected:
+  // Drops the first `n` bytes (they have been sent).
+  void consume(std::size_t n);
+  // Drops every byte from `size` on.
+  void truncate(std::size_t size) { bytes_.resize(size); }
+  // Overwrites the four bytes at `at` with `v`, big-endian.
+  void patchU32(std::size_t at, std::uint32_t v);
 
  private:
   void appendBigEndian(std::uint64_t v, std::size_t width);
@@ -130,6 +148,26 @@ class KIV_API ByteConnection::In : public Connection::In {
   // A length longer than the bytes remaining throws before anything of
   // that length is allocated.
   String8 nextString();
+  std::uint8_t nextU8();
+  // Copies the next `n` bytes into `data`.
+  void nextBytes(void* data, std::size_t n);
+  // The next four bytes as a big-endian number, without consuming them.
+  std::uint32_t peekU32() const { return static_cast<std::uint32_t>(peekBigEndian(4, "u32")); }
+  // The byte `ahead` bytes past the position, without consuming anything;
+  // throws like a reader when the limit comes first.
+  std::uint8_t peekU8At(std::size_t ahead) const;
+  // Moves on over `n` bytes without reading them; throws like a reader
+  // when fewer remain.
+  void skip(std::size_t n);
+
+ protected:
+  // Appends bytes that have arrived; readers see them at once.
+  void append(void const* data, std::size_t n);
+  // Drops the bytes read so far. Only between records: no size anchor may
+  // be open.
+  void compact();
+  // Bytes held and not read yet, whatever the anchors say.
+  std::size_t held() const noexcept { return bytes_.size() - position(); }
 
  private:
   // The next `width` bytes as a big-endian number, without consuming them.

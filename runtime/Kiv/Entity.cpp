@@ -2,6 +2,7 @@
 
 #include "Kiv/Exception.h"
 #include "Kiv/KivType.h"
+#include "Kiv/StreamAdapter.h"
 
 namespace Kiv {
 
@@ -94,7 +95,5 @@ void Entity::NotifieeConst::notifierIs(Ptr<PtrInterface const> const& notifier) 
 
 void Entity::NotifieeConst::onParent() {}
 void Entity::NotifieeConst::onVersion() {}
-
-bool Entity::KivNboAttrLogSa::isStreamAdapter() const { return true; }
 
 }  // namespace Kiv

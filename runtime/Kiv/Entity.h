@@ -138,11 +138,8 @@ class Entity::NotifieeOf : public Base {
   Ptr<E> notifier() const { return Ptr<E>(const_cast<E*>(Base::notifier().ptr())); }
 };
 
-// The base of every attribute-log stream adapter of an entity. The
-// notifiee list links observers whose reactor is one of these at the front.
-class KIV_API Entity::KivNboAttrLogSa : public PtrInterface::NotifieeConst {
- public:
-  bool isStreamAdapter() const override;
-};
+// Entity::KivNboAttrLogSa, the base of every attribute-log stream adapter
+// of an entity, is in Kiv/StreamAdapter.h. The notifiee list links
+// observers whose reactor is one of these at the front.
 
 }  // namespace Kiv

@@ -1,23 +1,70 @@
 #pragma once
-// The attribute log's writer and reader: the byte connection ends that
-// entities and their stream adapters replicate through. Values are written
-// with the chaining operators below and read back with the readers of
-// ByteConnection::In, in the same order:
+// The attribute log: the byte-level connection through which entities are
+// replicated between processes. One connection is a writer
+// (NboAttrLog::Out) and a reader (NboAttrLog::In) over one bidirectional
+// byte stream (Kiv/ByteStream.h); the demultiplexer (NboAttrLogDemuxer.h)
+// routes what the reader receives to the entities' stream adapters
+// (StreamAdapter.h).
+//
+// Values are written with the chaining operators below and read back with
+// the readers of ByteConnection::In, in the same order. A writer that is
+// not bound to a stream simply collects bytes, which is how values are
+// encoded in tests:
 //
 //   out << entityId << attrId << tapDevice.name() << tapDevice.fileno();
 //   ...
 //   auto id = in->nextU64(); auto attr = in->nextU32();
-//   auto name = in->nextString(); auto fileno = in->nextU16();
 //
-// The byte layout of each value is ByteConnection's (big-endian integers,
-// one-byte bools, length-prefixed strings).
+// Records. Every record travels in one frame; every integer is big-endian:
+//
+//   u32  length of the rest of the frame (at most maxFrame)
+//   the MsgHeader, 19 bytes:
+//     u64  entity id
+//     u32  attribute id
+//     u8   kind: 1 attribute record, 0 transaction marker
+//     u8   transaction type (markers)
+//     u32  transaction argument (markers)
+//     u8   reassert: 1 asks the receiver to answer with its own value
+//          instead of applying this one
+//   u8   token 1 (begin)
+//   ...  payload (nothing in a marker)
+//   u8   token 3 (end)
+//
+// The payload is a sequence of values: bool (1 byte, 0 or 1), u16, u32,
+// u64, string (u32 length, bytes), a payload-section switch (one byte, the
+// section number), and string chunks:
+//
+//   u32  total length of the string
+//   u32  offset of this chunk
+//   u32  chunk length n, then n bytes
+//
+// For example, `complete` (attribute 259) of the entity with id 5 set to
+// true is this 26-byte frame:
+//
+//   00 00 00 16  00 00 00 00 00 00 00 05  00 00 01 03  01 00 00 00 00 00 00
+//   01  01  03
+//
+// and the end marker of a resync of attribute 258 of that entity:
+//
+//   00 00 00 15  00 00 00 00 00 00 00 05  00 00 01 02  00 02 00 00 00 00 00
+//   01 03
+//
+// A frame is sent only once complete (its end token written); the writer
+// holds what the stream cannot take yet, up to its capacity and beyond:
+// writes never fail, but past the capacity hasSufficientBuffer() is false
+// and the stream adapters defer what they can to scheduled flow-outs.
+#include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <vector>
 
 #include "Kiv/ByteConnection.h"
+#include "Kiv/ByteStream.h"
 #include "Kiv/Export.h"
 #include "Kiv/Ptr.h"
 #include "Kiv/String8.h"
+#include "Kiv/Types.h"
 
 namespace Kiv {
 
@@ -25,18 +72,155 @@ namespace Kiv {
 // from an attribute-log reader.
 struct StreamBogon {};
 
+// A type, as the attribute log names it: its qualified name.
+class KIV_API TypeId {
+ public:
+  TypeId() = default;
+  explicit TypeId(String8 const& qualifiedName) : name_(qualifiedName) {}
+  String8 const& name() const noexcept { return name_; }
+
+ private:
+  String8 name_;
+};
+
+// The description of a connection that a flow-out serves.
+struct KIV_API ConnectDesc {
+  String8 localPath;
+  String8 remotePath;
+};
+
 namespace NboAttrLog {
+
+class Demuxer;
+class FlowOut;
+class In;
+
+// Every frame's length word is at most this; a longer one is malformed.
+constexpr std::uint32_t maxFrame = 16u << 20;
+// The most string bytes one chunk carries.
+constexpr std::uint32_t maxChunk = 16384;
+// Header fields after the length word.
+constexpr std::size_t headerSize = 19;
+// The entity id and attribute id of an orphan record, which asks the
+// receiver to make the entity it describes.
+constexpr EntityId orphanEntityId = 1;
+constexpr AttributeId orphanAttrId = 136;
+// The attribute id of a sync-mode record.
+constexpr AttributeId syncModeAttrId = 135;
+
+// The header of one record.
+struct KIV_API MsgHeader {
+  MsgHeader() = default;
+  MsgHeader(EntityId e, AttributeId a, bool isAttribute, std::uint8_t type, std::uint32_t arg, bool reassert)
+      : entityId(e), attrId(a), attribute(isAttribute), transactionType(type), transactionArg(arg),
+        reassert(reassert) {}
+
+  EntityId entityId = 0;
+  AttributeId attrId = 0;
+  bool attribute = true;
+  std::uint8_t transactionType = 0;
+  std::uint32_t transactionArg = 0;
+  bool reassert = false;
+};
 
 class KIV_API Out : public ByteConnection::Out {
  public:
-  Out() = default;
+  // A writer that collects bytes, bound to no stream and without capacity.
+  Out();
   ~Out() override;
+
+  // --- Records.
+  // Starts a record. Throws an internal exception while a record is open.
+  void nextHeaderIs(MsgHeader const& header);
+  // Switches the open record's payload to section `section`.
+  void currentPayloadSectionIs(std::uint8_t section);
+  bool recordOpen() const noexcept { return frameStart_ != noFrame; }
+  // Records completed since the writer was made.
+  std::uint64_t records() const noexcept { return records_; }
+
+  // --- Capacity. A writer without one never reports a short buffer.
+  bool hasCapacity() const noexcept { return capacity_ != 0; }
+  std::size_t capacity() const noexcept { return capacity_; }
+  void capacityIs(std::size_t bytes);
+  // Bytes written and not yet taken by the stream.
+  std::size_t pending() const noexcept { return size(); }
+  bool hasSufficientBuffer() const noexcept { return capacity_ == 0 || size() < capacity_; }
+
+  // --- The connection.
+  // The reader of the same connection (null for a writer without one).
+  Ptr<Connection::In> connectionIn() const;
+  Ptr<In> nboIn() const;
+  Ptr<ByteStream> const& stream() const noexcept { return stream_; }
+  // Closes the stream; what was not sent is dropped, and waiting
+  // flow-outs are released.
+  void close();
+  bool open() const noexcept { return stream_ && stream_->open(); }
+  // Hands complete records to the stream, as far as it takes them.
+  void flush();
+  // Bytes handed to the stream since the writer was made.
+  std::uint64_t sent() const noexcept { return sent_; }
+  // Every byte handed to the stream is also given to this tap (for
+  // capturing a connection).
+  void tapIs(std::function<void(std::uint8_t const*, std::size_t)> tap) { tap_ = std::move(tap); }
+
+  // --- Scheduled flow-outs (see StreamAdapter.h).
+  // Queues `flowOut` to run at a turn of the loop when the writer has room.
+  void flowOutWaitIs(Ptr<FlowOut> const& flowOut);
+  std::size_t flowOutsWaiting() const noexcept { return waiting_.size(); }
+  // The flow-out that is running now, or null.
+  FlowOut* runningFlowOut() const noexcept { return running_; }
+  // Records one flow-out may write in one turn before the runtime sets its
+  // suspend bit, so that other flow-outs and inbound records get their
+  // turn too.
+  void flowOutBudgetIs(std::uint32_t records) noexcept { budget_ = records ? records : 1; }
+  std::uint32_t flowOutBudget() const noexcept { return budget_; }
+
+ private:
+  friend class Demuxer;
+  friend class In;
+  friend KIV_API Ptr<Out> const& operator<<(Ptr<Out> const& out, Connection::Out::TransactToken token);
+  static constexpr std::size_t noFrame = static_cast<std::size_t>(-1);
+
+  void endRecord();
+  void scheduleFlowOuts();
+  void runFlowOuts();
+
+  std::size_t frameStart_ = noFrame;
+  std::size_t committed_ = 0;  // bytes of complete frames at the front
+  std::size_t capacity_ = 0;
+  std::uint64_t records_ = 0;
+  std::uint64_t sent_ = 0;
+  Ptr<ByteStream> stream_;
+  In* in_ = nullptr;  // non-owning: the paired reader, cleared when it goes
+  std::function<void(std::uint8_t const*, std::size_t)> tap_;
+  std::deque<Ptr<FlowOut>> waiting_;
+  FlowOut* running_ = nullptr;
+  std::uint32_t budget_ = 1024;
+  bool flowOutsScheduled_ = false;
+  bool flushScheduled_ = false;
 };
 
 class KIV_API In : public ByteConnection::In {
  public:
   using ByteConnection::In::In;
+  In() : ByteConnection::In(nullptr, 0) {}
   ~In() override;
+
+  // Whether the connection is open: the stream has not ended and no
+  // malformed frame has been received.
+  bool live() const noexcept { return live_; }
+  // The writer of the same connection (null for a reader without one).
+  Ptr<Out> connectionOut() const;
+  // More bytes received.
+  void bytesIs(void const* data, std::size_t n) { append(data, n); }
+  // Bytes received and not read yet.
+  std::size_t unread() const noexcept { return held(); }
+
+ private:
+  friend class Demuxer;
+  friend class Out;
+  Out* out_ = nullptr;  // non-owning: the writer holds this reader
+  bool live_ = true;
 };
 
 // Writers. Each appends one value to `out` (which must not be null) and
@@ -51,6 +235,20 @@ KIV_API Ptr<Out> const& operator<<(Ptr<Out> const& out, String8 const& v);
 // A literal is written as a string, not as the bool it would otherwise
 // convert to.
 KIV_API Ptr<Out> const& operator<<(Ptr<Out> const& out, char const* v);
+KIV_API Ptr<Out> const& operator<<(Ptr<Out> const& out, TypeId const& v);
+// Token 1 opens a record's payload; token 3 ends the record, which is then
+// sent as soon as the stream takes it.
+KIV_API Ptr<Out> const& operator<<(Ptr<Out> const& out, Connection::Out::TransactToken token);
 
 }  // namespace NboAttrLog
+
+// Writes one chunk of the string at `it`, as much as the writer allows now
+// (at most NboAttrLog::maxChunk bytes; an empty string gives one empty
+// chunk), and advances `it` past it.
+KIV_API Ptr<NboAttrLog::Out> const& operator<<(Ptr<NboAttrLog::Out> const& out, String8::IteratorConst& it);
+KIV_API Ptr<Connection::Out> const& operator<<(Ptr<Connection::Out> const& out, String8::IteratorConst& it);
+// Reads one chunk into `it`; throws a range exception, and changes
+// nothing, when the chunk does not continue what `it` has received.
+KIV_API Ptr<Connection::In> const& operator>>(Ptr<Connection::In> const& in, String8::Iterator& it);
+
 }  // namespace Kiv

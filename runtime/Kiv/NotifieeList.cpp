@@ -6,6 +6,7 @@
 
 #include "Kiv/Entity.h"
 #include "Kiv/Exception.h"
+#include "Kiv/StreamAdapter.h"
 
 namespace Kiv {
 

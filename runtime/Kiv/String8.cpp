@@ -7,6 +7,7 @@
 
 #include "Kiv/Exception.h"
 #include "Kiv/Hash.h"
+#include "Kiv/Strep.h"
 
 namespace Kiv {
 
@@ -92,6 +93,26 @@ String8& String8::operator+=(String8 const& o) { return *this = *this + o; }
 
 std::ostream& operator<<(std::ostream& os, String8 const& s) {
   return os.write(s.data(), static_cast<std::streamsize>(s.size()));
+}
+
+void String8::Iterator::append(std::size_t total, std::size_t offset, char const* data, std::size_t n) {
+  if (started_ && total != total_) {
+    throwRangeException(format("string chunk of a %llu-byte string after chunks of a %llu-byte string",
+                               static_cast<unsigned long long>(total), static_cast<unsigned long long>(total_)));
+  }
+  if (offset != bytes_.size()) {
+    throwRangeException(format("string chunk at offset %llu after %llu bytes received",
+                               static_cast<unsigned long long>(offset),
+                               static_cast<unsigned long long>(bytes_.size())));
+  }
+  if (n > total - offset || total > 0x7FFFFFFFu) {
+    throwRangeException(format("string chunk of %llu bytes at offset %llu overruns its total of %llu",
+                               static_cast<unsigned long long>(n), static_cast<unsigned long long>(offset),
+                               static_cast<unsigned long long>(total)));
+  }
+  started_ = true;
+  total_ = total;
+  bytes_.append(data, n);
 }
 
 }  // namespace Kiv

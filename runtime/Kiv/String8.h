@@ -125,6 +125,35 @@ class KIV_API String8::IteratorConst {
   std::uint32_t pos_ = 0;
 };
 
+// A string that arrives in pieces (an attribute-log string written in
+// chunks): the total length it will have, and the bytes received so far.
+// Pieces must come in order; the string is complete when every byte of the
+// total has been received.
+class KIV_API String8::Iterator {
+ public:
+  Iterator() = default;
+
+  // Bytes received so far.
+  std::size_t position() const noexcept { return bytes_.size(); }
+  std::size_t total() const noexcept { return total_; }
+  bool started() const noexcept { return started_; }
+  bool complete() const noexcept { return started_ && bytes_.size() == total_; }
+  // Bytes still to come.
+  std::size_t outstanding() const noexcept { return started_ ? total_ - bytes_.size() : 0; }
+  // The bytes received so far, as a string.
+  String8 string() const { return String8(bytes_); }
+
+  // Appends the piece at `offset` of a string of `total` bytes. Throws a
+  // range exception, and keeps what it had, when the piece does not follow
+  // what was received (its offset, its total or its end disagree).
+  void append(std::size_t total, std::size_t offset, char const* data, std::size_t n);
+
+ private:
+  std::string bytes_;
+  std::size_t total_ = 0;
+  bool started_ = false;
+};
+
 inline String8::IteratorConst String8::iterator(std::size_t pos) const { return IteratorConst(*this, pos); }
 inline String8::IteratorConst String8::begin() const { return IteratorConst(*this, 0); }
 inline String8::IteratorConst String8::end() const { return IteratorConst(*this, size()); }

@@ -118,15 +118,6 @@ TEST_F(AgentNotification, FactoryEntityAttributeNamesAndNotifierBinding) {
   EXPECT_EQ(config->kivNotifieeList().members(), 0u);
 }
 
-TEST_F(AgentNotification, AttributeLogSideFindsNoAdapterAndRefusesToAttach) {
-  auto out = Kiv::make<Kiv::NboAttrLog::Out>();
-  EXPECT_TRUE(config->kivHasAttrLogInterface());
-  EXPECT_FALSE(static_cast<Config const&>(*config).kivNboAttrLogSa(out)) << "the const look-up forwards";
-  EXPECT_EQ(TestSupport::rangeMessage([&] { config->kivNboAttrLogSaIs({}, 0, nullptr, nullptr); }), "null ValidPtr");
-  EXPECT_EQ(TestSupport::rangeMessage([&] { config->kivNboAttrLogSaIs({}, 0, out, nullptr); }),
-            "attribute log not supported");
-}
-
 // The status shares all of the above; its own mutators notify only real
 // changes (the name by its bytes) under their own ids.
 TEST(StatusNotification, OwnAttributesNotifyOnlyRealChangesUnderTheirIds) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Kiv/Entity.h"
+#include "Kiv/StreamAdapter.h"
 #include "Kiv/Ptr.h"
 #include "agent/Config.h"
 #include "agent/Status.h"
@@ -55,7 +56,9 @@ struct StatusWatcher : Watcher<Bridging::Orva::Status> {
 };
 
 // The reactor type that the notifiee list links at the front.
-struct FakeStreamAdapter : Kiv::Entity::KivNboAttrLogSa {};
+struct FakeStreamAdapter : Kiv::Entity::KivNboAttrLogSa {
+  FakeStreamAdapter() : Kiv::Entity::KivNboAttrLogSa(defaultBits(), 0, nullptr, nullptr) {}
+};
 
 // An observer acting for an attribute-log stream adapter.
 template <class W>

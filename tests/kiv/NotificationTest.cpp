@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Kiv/Entity.h"
+#include "Kiv/StreamAdapter.h"
 #include "Kiv/EventLoop.h"
 #include "Kiv/Exception.h"
 
@@ -46,7 +47,9 @@ struct Watcher : Gauge::Notifiee {
   std::function<void()> hook;
 };
 
-struct FrontAdapter : Kiv::Entity::KivNboAttrLogSa {};
+struct FrontAdapter : Kiv::Entity::KivNboAttrLogSa {
+  FrontAdapter() : Kiv::Entity::KivNboAttrLogSa(defaultBits(), 0, nullptr, nullptr) {}
+};
 
 // An observer acting for a stream adapter, as the attribute log's observers
 // do: its reactor is the adapter.

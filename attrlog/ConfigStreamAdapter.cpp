@@ -1,0 +1,226 @@
+#include "attrlog/ConfigStreamAdapter.h"
+
+#include "Kiv/NboAttrLogFlow.h"
+
+namespace Bridging::Orva {
+
+namespace {
+
+constexpr Kiv::AttributeId extTapDeviceDeletion = static_cast<Kiv::AttributeId>(-258);
+
+}  // namespace
+
+template class AgentEntity<Config>;
+
+// --- The stream adapter
+
+Config::KivNboAttrLogSa::KivNboAttrLogSa(Kiv_BitSet bits, Kiv::Ptr<Config> const& entity, unsigned int arg,
+                                         Kiv::Ptr<Kiv::NboAttrLog::Out> const& out, Kiv::PtrInterface* parent)
+    : AgentStreamAdapter(bits, entity, arg, out, parent) {
+  kivAttach(entity);
+  localTransaction();
+}
+
+Config::KivNboAttrLogSa::~KivNboAttrLogSa() = default;
+
+void Config::KivNboAttrLogSa::localTransaction() {
+  Kiv::Ptr<Kiv::NboAttrLog::Demuxer> demuxer = streamDemuxer();
+  if (!demuxer || demuxer->state() >= 2 || !stateFlag(flagActive)) return;
+  handleAttrTransaction(extTapDeviceAttrId, syncMode() == syncModeResync ? transactionBegin : transactionEnd, 0);
+}
+
+void Config::KivNboAttrLogSa::syncModeIs(SyncMode mode) {
+  Kiv::StreamAdapter::syncModeIs(mode);
+  localTransaction();
+}
+
+void Config::KivNboAttrLogSa::freeResyncState(Kiv::Ptr<Kiv::NboAttrLog::FlowOut> const& flowOut) {
+  if (flowOut && flowOut->attrId() == extTapDeviceAttrId) Kiv::kivFlowOutBookmarkDeq<Kiv::String8>(flowOut);
+}
+
+void Config::KivNboAttrLogSa::doNotification(Kiv::AttributeId a, void* arg) {
+  switch (a) {
+    case Kiv::Attr::isNondestructing: onIsNondestructing(); break;
+    case extTapDeviceAttrId:
+    case extTapDeviceDeletion:
+      if (arg) onExtTapDevice(*static_cast<Kiv::String8 const*>(arg));
+      break;
+    case completeAttrId: onComplete(); break;
+    default: break;
+  }
+}
+
+void Config::KivNboAttrLogSa::onExtTapDevice(Kiv::String8 key) {
+  Kiv::Ptr<Config> e = entity();
+  if (!e) return;
+  auto it = e->extTapDeviceIteratorConst(key);
+  bool const present = it && it->key() == key;
+  kivHandleExtTapDeviceSerializeSing(key, present ? it->value() : TapDevice(), !present);
+}
+
+void Config::KivNboAttrLogSa::onComplete() {
+  Kiv::Ptr<Config> e = entity();
+  if (e) writeBool(completeAttrId, [&] { return e->complete(); }, attributes().complete);
+}
+
+void Config::KivNboAttrLogSa::kivHandleExtTapDeviceSerializeSing(Kiv::String8 key, TapDevice const& value,
+                                                                 bool deleted) {
+  if (silentFor(extTapDeviceAttrId)) return;
+  Kiv::ClearIsActiveAnchor clear(this);
+  bool sufficient = true;
+  Kiv::NboAttrLog::Out* out = writerFor(attributes().extTapDevice, sufficient);
+  if (!out) return;
+  writeOrDefer(extTapDeviceAttrId, sufficient, true, [&] {
+    Kiv::Ptr<Kiv::NboAttrLog::Out> w(out);
+    recordBegin(w, deleted ? extTapDeviceDeletion : extTapDeviceAttrId);
+    w << key;
+    if (!deleted) w << value;
+    w << Kiv::Connection::Out::transactEnd;
+  });
+}
+
+bool Config::KivNboAttrLogSa::kivHandleExtTapDeviceSerializeColl() {
+  if (silentFor(extTapDeviceAttrId)) return false;
+  bool sufficient = true;
+  if (!writerFor(attributes().extTapDevice, sufficient)) return true;
+  Kiv::Ptr<AgentFlowOut> fo = flowOut();
+  Kiv::Ptr<Kiv::NboAttrLog::FlowOut> const base(fo.ptr());
+  Kiv::Ptr<Config> e = entity();
+  if (fo && !fo->bookmark()) sendTransactionMarker(extTapDeviceAttrId, transactionBegin, 0);
+  ExtTapDeviceIterator it = fo && fo->bookmark()
+                                ? e->extTapDeviceIterator(Kiv::kivFlowOutBookmarkDeq<Kiv::String8>(base))
+                                : e->extTapDeviceIterator();
+  // Whether a change was deferred behind this resync: then it ends, and
+  // another one follows.
+  auto finished = [&] {
+    if (!fo || !fo->kivChangedBehindResync()) return true;
+    fo->kivChangedBehindResyncIs(false);
+    return false;
+  };
+  bool stopped = false;
+  while (it) {
+    kivHandleExtTapDeviceSerializeSing(it.key(), it.value(), false);
+    if (fo) {
+      bool const suspendedNow = fo->suspended();
+      if (!continueFlowOut()) {
+        if (!suspendedNow) ++it;
+        stopped = true;
+        break;
+      }
+      if (suspendedNow) {
+        stopped = true;
+        break;
+      }
+    }
+    ++it;
+  }
+  if (stopped && it) {
+    Kiv::kivFlowOutBookmarkEnq<Kiv::String8>(base, it.key());
+    return false;
+  }
+  if (stopped || (fo && fo->attrId() == extTapDeviceAttrId)) {
+    sendTransactionMarker(extTapDeviceAttrId, transactionEnd, 0);
+  }
+  return finished();
+}
+
+Kiv::AttributeId Config::KivNboAttrLogSa::flowOutFrom(Kiv::AttributeId start, Kiv::Ptr<AgentFlowOut> const& fo) {
+  if (start == extTapDeviceAttrId) {
+    if (fo) fo->attrIdIs(extTapDeviceAttrId);
+    bool done = true;
+    if (fo && fo->dirty(extTapDeviceAttrId)) {
+      done = kivHandleExtTapDeviceSerializeColl();
+      fo->dirtyIs(extTapDeviceAttrId, !done);
+    }
+    if (suspended(fo)) return extTapDeviceAttrId;
+    if (!continueFlowOut()) {
+      if (!done) return extTapDeviceAttrId;
+      return fo && fo->hasDirtyAttributes() ? completeAttrId : 0;
+    }
+  }
+  if (fo) fo->attrIdIs(completeAttrId);
+  if (fo && fo->dirty(completeAttrId)) onComplete();
+  return suspended(fo) ? completeAttrId : 0;
+}
+
+bool Config::KivNboAttrLogSa::deserializeAttr(Kiv::AttributeId a, bool apply,
+                                              Kiv::Ptr<Kiv::NboAttrLog::In> const& source, unsigned int,
+                                              Kiv::Ptr<Kiv::NboAttrLog::FlowIn> const&) {
+  Kiv::Ptr<Config> e = entity();
+  switch (a) {
+    case extTapDeviceAttrId: {
+      Kiv::String8 const key = source->nextString();
+      TapDevice const value(source.ptr(), Kiv::StreamBogon());
+      if (!apply) {
+        onExtTapDevice(key);
+        return true;
+      }
+      e->extTapDeviceIs(key, value);
+      // Received: the member survives the end of a running resync.
+      ExtTapDeviceIterator it = e->extTapDeviceIterator(key);
+      if (it && it.key() == key) it->kivMarkedForDeletionIs(false);
+      return true;
+    }
+    case extTapDeviceDeletion: {
+      Kiv::String8 const key = source->nextString();
+      if (apply) e->extTapDeviceDel(key);
+      else onExtTapDevice(key);
+      return true;
+    }
+    case completeAttrId: {
+      bool const v = source->nextbool();
+      if (apply) e->completeIs(v);
+      else onComplete();
+      return true;
+    }
+    default: return false;
+  }
+}
+
+void Config::KivNboAttrLogSa::handleAttrTransaction(Kiv::AttributeId a, AttrTransactionType type, unsigned int arg) {
+  Kiv::Ptr<KivNboAttrLogSa> hold(this);
+  kivFlowInTransaction(a, type);
+  if (a == extTapDeviceAttrId) {
+    Kiv::Ptr<Config> e = entity();
+    // Observers of a deletion may add or delete members: passes go on
+    // until one leaves the collection as it found it.
+    for (bool again = true; again && e;) {
+      std::uint32_t const version = e->extTapDeviceVersion();
+      for (KivExtTapDeviceIterator it = e->kivExtTapDeviceIterator(); it;) {
+        if (type == transactionBegin) {
+          it->kivMarkedForDeletionIs(true);
+          ++it;
+        } else if (type == transactionEnd && it->kivMarkedForDeletion()) {
+          IsActiveAnchor active(this, extTapDeviceAttrId);
+          it.del();
+        } else {
+          ++it;
+        }
+      }
+      again = e->extTapDeviceVersion() != version;
+    }
+  }
+  Kiv::Entity::KivNboAttrLogSa::handleAttrTransaction(a, type, arg);
+}
+
+// --- The flow-out and the notifiee adapter
+
+Config::KivNboAttrLogSa::FlowOut::~FlowOut() = default;
+
+Kiv::Ptr<Config::KivNboAttrLogSa::KivNboAttrLogSaAdapter_>
+Config::KivNboAttrLogSa::KivNboAttrLogSaAdapter_::KivNboAttrLogSaAdapter_Is(Kiv::Ptr<Config> const& entity,
+                                                                          Kiv::Ptr<KivNboAttrLogSa> const& adapter) {
+  return make<KivNboAttrLogSaAdapter_>(entity, adapter.ptr());
+}
+
+Config::KivNboAttrLogSa::KivNboAttrLogSaAdapter_::~KivNboAttrLogSaAdapter_() = default;
+
+void Config::KivNboAttrLogSa::KivNboAttrLogSaAdapter_::onExtTapDevice(Kiv::String8 key) {
+  if (adapter_) adapter_->onExtTapDevice(key);
+}
+
+void Config::KivNboAttrLogSa::KivNboAttrLogSaAdapter_::onComplete() {
+  if (adapter_) adapter_->onComplete();
+}
+
+}  // namespace Bridging::Orva

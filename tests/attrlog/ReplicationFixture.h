@@ -1,0 +1,83 @@
+#pragma once
+// Helpers of the replication tests: two ends of an in-process connection,
+// the loop run until the streams drain, and the agent entities described as
+// text so that a mirror can be compared with its source in one line.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <utility>
+
+#include "Kiv/ByteStream.h"
+#include "Kiv/Dir.h"
+#include "Kiv/EventLoop.h"
+#include "Kiv/NboAttrLogDemuxer.h"
+#include "agent/Config.h"
+#include "agent/Status.h"
+#include "attrlog/ConfigStreamAdapter.h"
+#include "attrlog/StatusStreamAdapter.h"
+
+namespace attrlog_test {
+
+using Bridging::Orva::Config;
+using Bridging::Orva::Status;
+using TapDevice = Config::TapDevice;
+using Kiv::NboAttrLog::Demuxer;
+
+// One connection: the source's end and the mirror's end.
+struct Link {
+  Kiv::Ptr<Kiv::MemoryByteStream> sourceStream, mirrorStream;
+  Kiv::Ptr<Demuxer> source, mirror;
+
+  static Link make(Kiv::Ptr<Kiv::Dir> const& mirrorDir, std::size_t streamCapacity = 1u << 20) {
+    Link l;
+    auto pair = Kiv::MemoryByteStream::pairIs(streamCapacity);
+    l.sourceStream = pair.first;
+    l.mirrorStream = pair.second;
+    l.source = Demuxer::DemuxerIs(l.sourceStream, Demuxer::first);
+    l.mirror = Demuxer::DemuxerIs(l.mirrorStream, Demuxer::second);
+    l.mirror->mirrorDirIs(mirrorDir);
+    return l;
+  }
+  // Breaks the connection at the source's end.
+  void cut() {
+    source->close("cut by the test");
+    mirror->close("cut by the test");
+  }
+};
+
+// Runs the loop until nothing is queued; fails after `turns` turns.
+inline void drain(std::size_t turns = 200000) {
+  for (std::size_t i = 0; Kiv::eventLoop().pending() != 0; ++i) {
+    ASSERT_LT(i, turns) << "the streams never drained";
+    Kiv::eventLoop().runOnce();
+  }
+}
+
+inline std::string describe(Kiv::Ptr<Config> const& c) {
+  if (!c) return "no config";
+  std::ostringstream os;
+  os << "complete=" << c->complete() << " nondestructing=" << c->isNondestructing() << " {";
+  for (auto it = c->extTapDeviceIteratorConst(); it; ++it) {
+    os << it->key() << ":" << it->value().name() << "/" << it->value().fileno() << " ";
+  }
+  os << "}";
+  return os.str();
+}
+
+inline std::string describe(Kiv::Ptr<Status> const& s) {
+  if (!s) return "no status";
+  std::ostringstream os;
+  std::string const name = s->fabricDeviceName().stdString();
+  os << "initialized=" << s->initialized() << " nondestructing=" << s->isNondestructing() << " name("
+     << name.size() << ")=" << (name.size() > 40 ? name.substr(0, 40) + "..." : name);
+  return os.str();
+}
+
+template <class E>
+Kiv::Ptr<E> mirrorOf(Kiv::Ptr<Kiv::Dir> const& dir, char const* name) {
+  return Kiv::Ptr<E>(dynamic_cast<E*>(dir->entry(Kiv::Name(name)).ptr()));
+}
+
+}  // namespace attrlog_test
