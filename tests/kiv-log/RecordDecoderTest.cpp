@@ -3,6 +3,7 @@
 // frame's offset.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -77,15 +78,24 @@ struct Decoded {
   bool clean;
 };
 
-Decoded decode(Bytes const& bytes, std::size_t step = 0) {
-  std::ostringstream out;
-  KivLog::RecordDecoder decoder(out);
+// The header's example, on `bytes`.
+Decoded decode(Bytes const& bytes) {
+  std::ostringstream listing;
+  KivLog::RecordDecoder decoder(listing);
+  bool clean = decoder.bytesIs(bytes.data(), bytes.size());  // in pieces of any size
+  clean = clean && decoder.end();                            // false: failure() and failureOffset() say why
+  return {listing.str(), clean};
+}
+
+// `bytes` handed over `step` bytes at a time.
+Decoded decodeSplit(Bytes const& bytes, std::size_t step) {
+  std::ostringstream listing;
+  KivLog::RecordDecoder decoder(listing);
   bool clean = true;
-  for (std::size_t at = 0; at < bytes.size() && clean; at += step ? step : bytes.size()) {
-    clean = decoder.bytesIs(bytes.data() + at, std::min(bytes.size() - at, step ? step : bytes.size()));
+  for (std::size_t at = 0; at < bytes.size() && clean; at += step) {
+    clean = decoder.bytesIs(bytes.data() + at, std::min(step, bytes.size() - at));
   }
-  clean = clean && decoder.end();
-  return {out.str(), clean};
+  return {listing.str(), clean && decoder.end()};
 }
 
 Bytes const tapDevice = frame(record(9, 258), [](Writer const& w) { w << "et1" << Config::TapDevice("tap1", 7); });
@@ -200,7 +210,7 @@ TEST(RecordDecoder, ListingDoesNotDependOnHowTheStreamIsSplit) {
   Decoded const whole = decode(stream);
   EXPECT_TRUE(whole.clean);
   for (std::size_t step : {1, 3, 25}) {
-    Decoded const split = decode(stream, step);
+    Decoded const split = decodeSplit(stream, step);
     EXPECT_TRUE(split.clean) << step;
     EXPECT_EQ(split.listing, whole.listing) << step;
   }

@@ -6,8 +6,10 @@
 //
 //   std::ostringstream listing;
 //   KivLog::RecordDecoder decoder(listing);
-//   decoder.bytesIs(bytes.data(), bytes.size());   // any split will do
-//   bool const clean = decoder.end();              // false: see failure()
+//   bool clean = decoder.bytesIs(bytes.data(), bytes.size());  // in pieces of any size
+//   clean = clean && decoder.end();  // false: failure() and failureOffset() say why
+//
+// (tests/kiv-log/RecordDecoderTest.cpp runs this example.)
 //
 // Each line starts with the frame's byte offset in the stream and its
 // entity id, then says what the frame is:
