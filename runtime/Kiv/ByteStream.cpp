@@ -114,8 +114,8 @@ void FdByteStream::close() {
 // --- MemoryByteStream
 
 std::pair<Ptr<MemoryByteStream>, Ptr<MemoryByteStream>> MemoryByteStream::pairIs(std::size_t capacity) {
-  Ptr<MemoryByteStream> a = Ptr<MemoryByteStream>::adopt(new MemoryByteStream(capacity));
-  Ptr<MemoryByteStream> b = Ptr<MemoryByteStream>::adopt(new MemoryByteStream(capacity));
+  Ptr<MemoryByteStream> a = make<MemoryByteStream>(capacity);
+  Ptr<MemoryByteStream> b = make<MemoryByteStream>(capacity);
   a->peer_ = b.ptr();
   b->peer_ = a.ptr();
   return {a, b};

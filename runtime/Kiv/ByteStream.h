@@ -130,6 +130,8 @@ class KIV_API MemoryByteStream : public ByteStream {
   std::deque<std::uint8_t> const& recorded() const noexcept { return recorded_; }
 
  private:
+  template <class T, class... A>
+  friend Ptr<T> make(A&&...);
   explicit MemoryByteStream(std::size_t capacity) : capacity_(capacity) {}
   void scheduleReadable();
   void scheduleWritable();

@@ -37,7 +37,7 @@ Ptr<Demuxer> Demuxer::DemuxerIs(Ptr<ByteStream> const& stream, Side side) {
   auto out = make<Out>();
   out->stream_ = stream;
   out->capacity_ = defaultCapacity;
-  Ptr<Demuxer> d = Ptr<Demuxer>::adopt(new Demuxer(in, out, stream, side));
+  Ptr<Demuxer> d = make<Demuxer>(in, out, stream, side);
   // The stream's call-backs do not count the demultiplexer: it lives while
   // the global manager or its host holds it.
   Demuxer* raw = d.ptr();
@@ -48,7 +48,7 @@ Ptr<Demuxer> Demuxer::DemuxerIs(Ptr<ByteStream> const& stream, Side side) {
 
 Ptr<Demuxer> Demuxer::DemuxerIs(Ptr<In> const& reader, Ptr<Out> const& writer, Side side) {
   if (!reader || !writer) throwNullValidPtr();
-  return Ptr<Demuxer>::adopt(new Demuxer(reader, writer, nullptr, side));
+  return make<Demuxer>(reader, writer, Ptr<ByteStream>(), side);
 }
 
 Demuxer::Demuxer(Ptr<In> const& in, Ptr<Out> const& out, Ptr<ByteStream> const& stream, Side side)
