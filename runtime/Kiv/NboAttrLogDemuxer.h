@@ -125,7 +125,7 @@ class KIV_API Demuxer : public PtrInterface {
  private:
   friend class Kiv::StreamAdapter;
   template <class T, class... A>
-  friend Ptr<T> make(A&&...);
+  friend Ptr<T> Kiv::make(A&&...);
   Demuxer(Ptr<In> const& in, Ptr<Out> const& out, Ptr<ByteStream> const& stream, Side side);
   void pump();
   void deliverFrames();
