@@ -57,9 +57,15 @@ void reflectStates(Model& model, Sizes const& sizes, Account& account) {
   }
   std::uint32_t const ports = sizes.topologies * sizes.ports;
   account.check(reflected == ports, "port states reflected", std::to_string(ports), std::to_string(reflected));
-  if (ports) account.check(least == 0x1p-20 && most == 0x1p-20, "loop time of each reflection", "2^-20 s", seconds(least) + " to " + seconds(most));
-  account.line("reflected " + std::to_string(reflected) + " port states to forwarding, each " +
-               (ports ? seconds(most) : std::string("-")) + " of loop time (2^-20 s) after its configuration; " +
+  // On simulated time each reflection comes exactly 2^-20 s after its
+  // change; on real time, no earlier.
+  bool const exact = !Kiv::eventLoop().realTime();
+  if (ports) {
+    account.check(exact ? least == 0x1p-20 && most == 0x1p-20 : least >= 0x1p-20, "loop time of each reflection",
+                  exact ? "2^-20 s" : "at least 2^-20 s", seconds(least) + " to " + seconds(most));
+  }
+  account.line("reflected " + std::to_string(reflected) + " port states to forwarding, each at most " +
+               (ports ? seconds(most) : std::string("-")) + " of loop time after its configuration (the delay is 2^-20 s); " +
                seconds(took) + " of real time in all");
   account.figure("reflect_seconds", took);
 }
