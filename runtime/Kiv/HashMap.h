@@ -24,11 +24,8 @@
 // No operation of the map invalidates an iterator.
 //
 // A loop that removes nothing (neither its body nor anything the body calls)
-// need not pay for that: a range-for over the map holds no counted reference
-// and walks the links directly.
-//
-//   std::uint32_t up = 0;
-//   for (Port const& p : ports) up += p.isUp();
+// need not pay for that: a range-for over the map, `for (Port const& p :
+// ports)`, holds no counted reference and walks the links directly.
 //
 // Keys need `std::uint32_t hash() const`, `==` and `<`.
 #include <algorithm>
