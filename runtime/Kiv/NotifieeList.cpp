@@ -99,13 +99,6 @@ void NotifieeList::deleteAll() {
 
 NotifieeList::Snapshot* NotifieeList::Snapshot::innermost_ = nullptr;
 
-NotifieeList::Snapshot::Snapshot(NotifieeList const& list) : outer_(innermost_) {
-  if (list.members_ > inlineSnapshot) at_ = new Notifiee*[list.members_];
-  size_ = list.members_;
-  std::copy(list.registered_, list.registered_ + size_, at_);
-  innermost_ = this;
-}
-
 void NotifieeList::Snapshot::strike(Notifiee* n) noexcept {
   for (Snapshot* s = innermost_; s; s = s->outer_)
     for (std::uint32_t i = 0; i < s->size_; ++i)

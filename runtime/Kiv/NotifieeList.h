@@ -68,7 +68,11 @@ class KIV_API NotifieeList {
   // that is being destroyed. It holds nobody.
   class KIV_API Snapshot {
    public:
-    explicit Snapshot(NotifieeList const& list);
+    explicit Snapshot(NotifieeList const& list) : size_(list.members_), outer_(innermost_) {
+      if (size_ > inlineSnapshot) at_ = new Notifiee*[size_];
+      for (std::uint32_t i = 0; i < size_; ++i) at_[i] = list.registered_[i];
+      innermost_ = this;
+    }
     Snapshot(Snapshot const&) = delete;
     Snapshot& operator=(Snapshot const&) = delete;
     ~Snapshot() {
