@@ -47,8 +47,14 @@ void __libc_free(void* p);
 namespace bench {
 namespace {
 
-// One thread: a plain integer.
+// One thread: plain integers.
 std::uint64_t allocations = 0;
+std::uint64_t bytes = 0;  // asked for, not counting the allocator's own headers
+
+void counted(std::size_t n) noexcept {
+  ++allocations;
+  bytes += n;
+}
 
 #ifdef BENCH_COUNTS_C_ALLOCATOR
 void* heapAllocate(std::size_t n) noexcept { return __libc_malloc(n); }
@@ -64,12 +70,12 @@ void heapFree(void* p) noexcept { std::free(p); }
 #endif
 
 void* allocate(std::size_t n) noexcept {
-  ++allocations;
+  counted(n);
   return heapAllocate(n ? n : 1);
 }
 
 void* allocateAligned(std::size_t n, std::size_t alignment) noexcept {
-  ++allocations;
+  counted(n);
   if (alignment < sizeof(void*)) alignment = sizeof(void*);  // the least posix_memalign takes
   return heapAllocateAligned(alignment, n ? n : 1);
 }
@@ -82,6 +88,7 @@ void* orThrow(void* p) {
 }  // namespace
 
 std::uint64_t allocationCount() noexcept { return allocations; }
+std::uint64_t allocatedBytes() noexcept { return bytes; }
 
 AllocationCounter::~AllocationCounter() { stop(); }
 
@@ -148,24 +155,24 @@ BENCH_REPLACED void operator delete[](void* p, std::align_val_t, std::nothrow_t 
 extern "C" {
 
 BENCH_REPLACED void* malloc(std::size_t n) noexcept {
-  ++bench::allocations;
+  bench::counted(n);
   return __libc_malloc(n);
 }
 
 BENCH_REPLACED void* calloc(std::size_t count, std::size_t n) noexcept {
-  ++bench::allocations;
+  bench::counted(count * n);
   return __libc_calloc(count, n);
 }
 
 // Every call that leaves a block counts as an allocation, moved or not.
 BENCH_REPLACED void* realloc(void* p, std::size_t n) noexcept {
-  if (n != 0 || !p) ++bench::allocations;
+  if (n != 0 || !p) bench::counted(n);
   return __libc_realloc(p, n);
 }
 
 BENCH_REPLACED int posix_memalign(void** p, std::size_t alignment, std::size_t n) noexcept {
   if (alignment < sizeof(void*) || (alignment & (alignment - 1)) != 0) return EINVAL;
-  ++bench::allocations;
+  bench::counted(n);
   void* const block = __libc_memalign(alignment, n);
   if (!block) return ENOMEM;
   *p = block;
@@ -173,7 +180,7 @@ BENCH_REPLACED int posix_memalign(void** p, std::size_t alignment, std::size_t n
 }
 
 BENCH_REPLACED void* aligned_alloc(std::size_t alignment, std::size_t n) noexcept {
-  ++bench::allocations;
+  bench::counted(n);
   return __libc_memalign(alignment, n);
 }
 

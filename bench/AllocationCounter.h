@@ -29,8 +29,21 @@
 
 namespace bench {
 
-// Allocations made by the process so far, through either door to the heap.
+// Allocations made by the process so far, through either door to the heap,
+// and the bytes they asked for (each block also costs the allocator's own
+// header, 8 to 16 bytes, not counted here).
 std::uint64_t allocationCount() noexcept;
+std::uint64_t allocatedBytes() noexcept;
+
+// Sets counter `name` to the heap bytes that `build()` asks for, per one of
+// `units`: the memory a structure costs per member. Call it outside the
+// timed loop.
+template <class Build>
+void reportBytes(benchmark::State& state, char const* name, double units, Build&& build) {
+  std::uint64_t const before = allocatedBytes();
+  build();
+  state.counters[name] = static_cast<double>(allocatedBytes() - before) / units;
+}
 
 class AllocationCounter {
  public:

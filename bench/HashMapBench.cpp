@@ -1,7 +1,14 @@
-// Kiv::HashMap beside std::unordered_map, with the same keys and the same
-// hash function on both sides (the key's own hash()): look-up of present
-// and absent keys, building a map of N members, and a walk over all of
-// them. Keys: Kiv::String8, Pyrel::IntfId and Bridging::VlanId (an integer).
+// Kiv::HashMap beside std::unordered_map and absl::node_hash_map (both, like
+// Kiv::HashMap, keep each member in its own heap block), with the same keys
+// and the same hash function on every side (the key's own hash()): look-up
+// of present and absent keys, building a map of N members, and a walk over
+// all of them. Keys: Kiv::String8, Pyrel::IntfId and Bridging::VlanId (a
+// 16-bit integer). "bytes_per_member" is the heap a map of N members asks
+// for, members and bucket arrays, divided by N.
+//
+// The walk's maps hold members made in one order and inserted in another,
+// so that no map's own order follows the order of the members in memory:
+// each map's walk then waits on memory as a long-lived map's does.
 #include <algorithm>
 #include <cstdint>
 #include <random>
@@ -9,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include <absl/container/node_hash_map.h>
 #include <benchmark/benchmark.h>
 
 #include "AllocationCounter.h"
@@ -62,31 +70,49 @@ struct KeyHash {
   std::size_t operator()(K const& k) const noexcept { return k.hash(); }
 };
 
-// The two maps behind one interface, so that every benchmark is written
-// once.
+// The maps behind one interface, so that every benchmark is written once.
+// insertShuffled(made, order) makes members for the keys `made` in that
+// order and inserts them in the order of the indexes `order`.
 template <class K>
 struct KivMap {
   using M = Member<K>;
   Kiv::HashMap<M, K, Kiv::KeyBy<&M::key>> map;
 
   void insert(K const& k) { map.insert(Kiv::make<M>(k)); }
+  void insertShuffled(std::vector<K> const& made, std::vector<std::uint32_t> const& order) {
+    std::vector<Kiv::Ptr<M>> members;
+    for (K const& k : made) members.push_back(Kiv::make<M>(k));
+    for (std::uint32_t i : order) map.insert(members[i]);
+  }
   void clear() { map.clear(); }
   std::uint32_t const* find(K const& k) const {
     M const* m = map.find(k);
     return m ? &m->value : nullptr;
   }
+  // The walk of a loop that removes nothing.
   std::uint64_t sum() const {
     std::uint64_t s = 0;
-    for (auto it = map.iteratorConst(); it; ++it) s += it->value;
+    for (M const& m : map) s += m.value;
     return s;
   }
 };
 
-template <class K>
-struct StdMap {
-  std::unordered_map<K, std::uint32_t, KeyHash<K>> map;
+// A node-based peer: the standard's or Abseil's.
+template <class Map>
+struct NodeMap {
+  using K = typename Map::key_type;
+  Map map;
 
   void insert(K const& k) { map.emplace(k, 1u); }
+  void insertShuffled(std::vector<K> const& made, std::vector<std::uint32_t> const& order) {
+    Map staging;
+    std::vector<typename Map::node_type> nodes;
+    for (K const& k : made) {
+      staging.emplace(k, 1u);
+      nodes.push_back(staging.extract(k));
+    }
+    for (std::uint32_t i : order) map.insert(std::move(nodes[i]));
+  }
   void clear() { map.clear(); }
   std::uint32_t const* find(K const& k) const {
     auto it = map.find(k);
@@ -98,6 +124,10 @@ struct StdMap {
     return s;
   }
 };
+template <class K>
+using StdMap = NodeMap<std::unordered_map<K, std::uint32_t, KeyHash<K>>>;
+template <class K>
+using AbslMap = NodeMap<absl::node_hash_map<K, std::uint32_t, KeyHash<K>>>;
 
 std::uint32_t sizeOf(benchmark::State const& state) { return static_cast<std::uint32_t>(state.range(0)); }
 
@@ -132,6 +162,8 @@ template <class Map, class K>
 void BM_InsertAll(benchmark::State& state) {
   std::vector<K> const ks = keys<K>(0, sizeOf(state));
   Map m;
+  reportBytes(state, "bytes_per_member", static_cast<double>(ks.size()), [&] { fill(m, ks); });
+  m.clear();
   AllocationCounter allocations(state);
   for (auto _ : state) {
     fill(m, ks);
@@ -141,12 +173,17 @@ void BM_InsertAll(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * ks.size()));
 }
 
-// Walks all N members.
+// Walks all N members, made in key order and inserted shuffled.
 template <class Map, class K>
 void BM_Iterate(benchmark::State& state) {
   std::uint32_t const n = sizeOf(state);
+  std::vector<K> made;
+  for (std::uint32_t i = 0; i < n; ++i) made.push_back(keyOf<K>(i));
+  std::vector<std::uint32_t> order(n);
+  for (std::uint32_t i = 0; i < n; ++i) order[i] = i;
+  std::shuffle(order.begin(), order.end(), std::mt19937(20240602));
   Map m;
-  fill(m, keys<K>(0, n));
+  m.insertShuffled(made, order);
   AllocationCounter allocations(state);
   for (auto _ : state) {
     std::uint64_t const s = m.sum();
@@ -157,25 +194,29 @@ void BM_Iterate(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * n));
 }
 
-void sizes(benchmark::internal::Benchmark* b) {
-  for (int n : {16, 1024, 4096}) b->Arg(n);
+// A small map, a thousand members, and a large one: 100,000 for names, the
+// whole range of VLAN ids for the 16-bit key.
+void sizes(benchmark::internal::Benchmark* b, int large) {
+  for (int n : {16, 1000, large}) b->Arg(n);
   b->ArgName("members");
 }
+void nameSizes(benchmark::internal::Benchmark* b) { sizes(b, 100000); }
+void vlanSizes(benchmark::internal::Benchmark* b) { sizes(b, 4000); }
 
-// Each operation and key, the runtime's map first and its peer after it.
-#define BENCH_MAPS(Key, label)                                                                          \
-  BENCHMARK_TEMPLATE(BM_Find, KivMap<Key>, Key, true)->Name("HashMap/Find/Kiv/" label)->Apply(sizes);    \
-  BENCHMARK_TEMPLATE(BM_Find, StdMap<Key>, Key, true)->Name("HashMap/Find/Std/" label)->Apply(sizes);    \
-  BENCHMARK_TEMPLATE(BM_Find, KivMap<Key>, Key, false)->Name("HashMap/Miss/Kiv/" label)->Apply(sizes);   \
-  BENCHMARK_TEMPLATE(BM_Find, StdMap<Key>, Key, false)->Name("HashMap/Miss/Std/" label)->Apply(sizes);   \
-  BENCHMARK_TEMPLATE(BM_InsertAll, KivMap<Key>, Key)->Name("HashMap/InsertAll/Kiv/" label)->Apply(sizes); \
-  BENCHMARK_TEMPLATE(BM_InsertAll, StdMap<Key>, Key)->Name("HashMap/InsertAll/Std/" label)->Apply(sizes); \
-  BENCHMARK_TEMPLATE(BM_Iterate, KivMap<Key>, Key)->Name("HashMap/Iterate/Kiv/" label)->Apply(sizes);     \
-  BENCHMARK_TEMPLATE(BM_Iterate, StdMap<Key>, Key)->Name("HashMap/Iterate/Std/" label)->Apply(sizes)
+// Each operation and key, the runtime's map first and its peers after it.
+#define BENCH_MAP(Map, Key, label, side, sizes)                                                          \
+  BENCHMARK_TEMPLATE(BM_Find, Map<Key>, Key, true)->Name("HashMap/Find/" side "/" label)->Apply(sizes);  \
+  BENCHMARK_TEMPLATE(BM_Find, Map<Key>, Key, false)->Name("HashMap/Miss/" side "/" label)->Apply(sizes); \
+  BENCHMARK_TEMPLATE(BM_InsertAll, Map<Key>, Key)->Name("HashMap/InsertAll/" side "/" label)->Apply(sizes); \
+  BENCHMARK_TEMPLATE(BM_Iterate, Map<Key>, Key)->Name("HashMap/Iterate/" side "/" label)->Apply(sizes)
+#define BENCH_MAPS(Key, label, sizes)              \
+  BENCH_MAP(KivMap, Key, label, "Kiv", sizes);   \
+  BENCH_MAP(StdMap, Key, label, "Std", sizes);   \
+  BENCH_MAP(AbslMap, Key, label, "Absl", sizes)
 
-BENCH_MAPS(Kiv::String8, "String8");
-BENCH_MAPS(Pyrel::IntfId, "IntfId");
-BENCH_MAPS(Bridging::VlanId, "VlanId");
+BENCH_MAPS(Kiv::String8, "String8", nameSizes);
+BENCH_MAPS(Pyrel::IntfId, "IntfId", nameSizes);
+BENCH_MAPS(Bridging::VlanId, "VlanId", vlanSizes);
 
 }  // namespace
 }  // namespace bench

@@ -61,19 +61,14 @@ Ptr<Entity::KivNboAttrLogSa> Entity::kivNboAttrLogSaIs(Kiv_BitSet, unsigned int,
 }
 Ptr<Entity::KivNboAttrLogSa> Entity::kivNboAttrLogSaDel(Ptr<NboAttrLog::Out const> const&) { return nullptr; }
 
-void Entity::kivNotifyEach(AttributeId id, FunctionRef<void(PtrInterface::NotifieeConst&)> call) const {
-  // A callback may drop what was the last counted reference to this entity;
-  // the guard keeps it until the notification is over.
-  Ptr<Entity const> guard(references() ? this : nullptr);
-  notifiees_.notify(id, call);
-}
-
 Entity::NotifieeConst::~NotifieeConst() {
   if (entity_) entity_->notifiees_.detach(this);
 }
 
 void Entity::NotifieeConst::kivEntityIs(Entity const* entity) {
   if (entity == entity_) return;
+  // Room in the new list first: nothing changes when there is no memory.
+  if (entity && isRegisteredNotifiee()) entity->notifiees_.reserveOne();
   if (entity_) entity_->notifiees_.detach(this);
   entity_ = entity;
   if (entity) entity->notifiees_.attach(this);
@@ -83,6 +78,7 @@ void Entity::NotifieeConst::kivEntityIs(Entity const* entity) {
 
 void Entity::NotifieeConst::isRegisteredNotifieeIs(bool registered) {
   if (registered == isRegisteredNotifiee()) return;
+  if (registered && entity_) entity_->notifiees_.reserveOne();
   kivRegisteredIs(registered);
   if (entity_) entity_->notifiees_.registeredIs(this, registered);
 }

@@ -78,13 +78,7 @@ class KIV_API Entity : public PtrInterface {
   // observer of another kind (a plain Entity::Notifiee watching only the
   // common attributes) has no such callback and is passed over.
   template <class N, class... P, class... A>
-  void kivNotify(AttributeId id, void (N::*callback)(P...), A&&... args) const {
-    if (notifiees_.empty()) return;
-    kivNotifyEach(id, [&](PtrInterface::NotifieeConst& n) {
-      if (auto* typed = dynamic_cast<N*>(&n)) (typed->*callback)(args...);
-    });
-  }
-  void kivNotifyEach(AttributeId id, FunctionRef<void(PtrInterface::NotifieeConst&)> call) const;
+  void kivNotify(AttributeId id, void (N::*callback)(P...), A&&... args) const;
 
  private:
   friend class NotifieeConst;
@@ -141,5 +135,21 @@ class Entity::NotifieeOf : public Base {
 // Entity::KivNboAttrLogSa, the base of every attribute-log stream adapter
 // of an entity, is in Kiv/StreamAdapter.h. The notifiee list links
 // observers whose reactor is one of these at the front.
+
+template <class N, class... P, class... A>
+void Entity::kivNotify(AttributeId id, void (N::*callback)(P...), A&&... args) const {
+  if (notifiees_.empty()) return;
+  // A callback may drop what was the last counted reference to this entity;
+  // the guard keeps it until the notification is over.
+  Ptr<Entity const> guard(references() ? this : nullptr);
+  notifiees_.notify(id, [&](PtrInterface::NotifieeConst& n) {
+    // Every notifiee in an entity's list is an Entity::NotifieeConst; only
+    // the entity's own kinds need asking.
+    N* typed;
+    if constexpr (std::is_base_of<N, NotifieeConst>::value) typed = static_cast<NotifieeConst*>(&n);
+    else typed = n.kivAs<N>();
+    if (typed) (typed->*callback)(args...);
+  });
+}
 
 }  // namespace Kiv

@@ -36,12 +36,6 @@ void assertionFailed(char const* condition, char const* source) {
   throw InternalException(String8(source) + String8(": assertion ") + String8(condition) + String8(" failed"));
 }
 
-namespace {
-Expect const* innermost = nullptr;
-}
-
-Expect::Expect(std::uint32_t exceptionId) noexcept : id_(exceptionId), outer_(innermost) { innermost = this; }
-Expect::~Expect() { innermost = outer_; }
-Expect const* Expect::current() noexcept { return innermost; }
+Expect const* Expect::innermost_ = nullptr;
 
 }  // namespace Kiv

@@ -83,18 +83,20 @@ class KIV_API NameInUseException : public Exception {
 
 // Marks the exception ids that the code inside the scope is prepared for.
 // Scopes nest; the innermost one is current.
+// Inline, since every notification opens one.
 class KIV_API Expect {
  public:
-  explicit Expect(std::uint32_t exceptionId) noexcept;
-  ~Expect();
+  explicit Expect(std::uint32_t exceptionId) noexcept : id_(exceptionId), outer_(innermost_) { innermost_ = this; }
+  ~Expect() { innermost_ = outer_; }
   Expect(Expect const&) = delete;
   Expect& operator=(Expect const&) = delete;
 
   std::uint32_t exceptionId() const noexcept { return id_; }
   // The innermost open scope, or null.
-  static Expect const* current() noexcept;
+  static Expect const* current() noexcept { return innermost_; }
 
  private:
+  static Expect const* innermost_;
   std::uint32_t id_;
   Expect const* outer_;
 };

@@ -23,7 +23,12 @@
 // still advances to the next live member; iterators skip removed members.
 // No operation of the map invalidates an iterator.
 //
+// A loop that removes nothing (neither its body nor anything the body calls)
+// need not pay for that: a range-for over the map, `for (Port const& p :
+// ports)`, holds no counted reference and walks the links directly.
+//
 // Keys need `std::uint32_t hash() const`, `==` and `<`.
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -97,49 +102,39 @@ class HashMap {
   std::uint32_t version() const noexcept { return version_; }
   std::uint32_t buckets() const noexcept { return static_cast<std::uint32_t>(bucket_.size()); }
 
-  // The member with key `k`, or null. Non-owning.
+  // The member with key `k`, or null. Non-owning. A group holds about one
+  // member, so the walk compares hashes only and leaves the order alone.
   M* find(K const& k) const {
     if (bucket_.empty()) return nullptr;
-    std::uint32_t h = k.hash();
-    std::uint32_t g = h & mask();
-    std::uint32_t rh = bitReverse(h);
-    for (M* m = bucket_[g]; m && group(*m) == g; m = next(*m)) {
-      std::uint32_t mh = Link::link(*m).hash_;
-      if (mh == h) {
-        decltype(auto) mk = KeyOf::key(*m);
-        if (mk == k) return m;
-        if (k < mk) return nullptr;
-      } else if (bitReverse(mh) > rh) {
-        return nullptr;
-      }
-    }
+    std::uint32_t const h = k.hash();
+    std::uint32_t const g = h & mask();
+    for (M* m = bucket_[g]; m && group(*m) == g; m = next(*m))
+      if (Link::link(*m).hash_ == h && KeyOf::key(*m) == k) return m;
     return nullptr;
   }
   Ptr<M> member(K const& k) const { return Ptr<M>(find(k)); }
 
   // Links `m` at its place. Its key must not be in the map; it must not be
   // in a map. Other iterators stay valid; one may or may not visit `m`.
+  // What may fail (a refusal, no memory for a larger bucket array) fails
+  // before anything changes.
   void insert(Ptr<M> const& m) {
     Link& l = Link::link(*m);
     KIV_ASSERT(!l.inMap_, "Kiv/HashMap");
     decltype(auto) k = KeyOf::key(*m);
-    l.hash_ = k.hash();
+    std::uint32_t const h = k.hash();
     if (bucket_.empty()) bucket_.assign(minBuckets, nullptr);
-    M* before = successorOf(k, l.hash_);
+    M* before = successorOf(k, h);
     KIV_ASSERT(!(before && KeyOf::key(*before) == k), "Kiv/HashMap");
-    // A bucket array that must grow is allocated before anything is
-    // linked, so that a failed allocation leaves the map as it was.
-    std::vector<M*> grown(members_ + 1 > bucket_.size() ? bucket_.size() * 2 : 0);
+    // The successor is a place in the list, which growing leaves as it is.
+    if (members_ + 1 > bucket_.size()) grow();
+    l.hash_ = h;
     linkBefore(m, before);
-    std::uint32_t g = l.hash_ & mask();
+    std::uint32_t g = h & mask();
     if (!bucket_[g] || bucket_[g] == before) bucket_[g] = m.ptr();
     l.inMap_ = true;
     ++members_;
     ++version_;
-    if (!grown.empty()) {
-      bucket_.swap(grown);
-      rebuild(bucket_.size());
-    }
   }
 
   // Unlinks the member with key `k` and returns it (null when absent).
@@ -168,12 +163,13 @@ class HashMap {
     --members_;
     ++version_;
     if (members_ == 0) bucket_.clear();
-    else if (bucket_.size() > minBuckets && members_ < bucket_.size() / 4) rebuild(bucket_.size() / 2);
+    else if (bucket_.size() > minBuckets && members_ < bucket_.size() / 4) shrink();
     return held;
   }
 
-  // Unlinks every member without notifying anyone and frees the bucket
-  // array. Iterators standing on members come to their end.
+  // Unlinks every member without notifying anyone. The bucket array stays,
+  // so refilling the map does not grow it again. Iterators standing on
+  // members come to their end.
   void clear() {
     Ptr<M> n = std::move(head_);
     tail_ = nullptr;
@@ -186,8 +182,7 @@ class HashMap {
     }
     if (members_) ++version_;
     members_ = 0;
-    bucket_.clear();
-    bucket_.shrink_to_fit();
+    std::fill(bucket_.begin(), bucket_.end(), nullptr);
   }
 
   M* first() const noexcept { return head_.ptr(); }
@@ -197,6 +192,28 @@ class HashMap {
   // after the key's place in iteration order (the end when none follows).
   IteratorConst iteratorConst(K const& k) const { return IteratorConst(placeOf(k)); }
   Iterator iterator(K const& k) { return Iterator(this, placeOf(k)); }
+
+  // The walk of a range-for (see above): no counted references, no skipping
+  // of removed members.
+  template <class T>
+  class Walk {
+   public:
+    explicit Walk(M* at) noexcept : at_(at) {}
+    T& operator*() const noexcept { return *at_; }
+    T* operator->() const noexcept { return at_; }
+    Walk& operator++() noexcept {
+      at_ = next(*at_);
+      return *this;
+    }
+    friend bool operator!=(Walk a, Walk b) noexcept { return a.at_ != b.at_; }
+
+   private:
+    M* at_;
+  };
+  Walk<M> begin() noexcept { return Walk<M>(head_.ptr()); }
+  Walk<M> end() noexcept { return Walk<M>(nullptr); }
+  Walk<M const> begin() const noexcept { return Walk<M const>(head_.ptr()); }
+  Walk<M const> end() const noexcept { return Walk<M const>(nullptr); }
 
  private:
   static constexpr std::size_t minBuckets = 8;
@@ -225,8 +242,7 @@ class HashMap {
     }
     // An empty group: the successor is the first member of the next
     // non-empty group in bit-reversed order.
-    unsigned bits = 0;
-    while ((std::size_t(1) << bits) < bucket_.size()) ++bits;
+    unsigned const bits = static_cast<unsigned>(__builtin_ctzll(bucket_.size()));
     std::uint32_t r = bitReverse(g) >> (32 - bits);
     for (std::uint32_t i = r + 1; i < bucket_.size(); ++i) {
       M* s = bucket_[bitReverse(i) >> (32 - bits)];
@@ -255,8 +271,19 @@ class HashMap {
     else tail_ = m.ptr();
   }
 
-  void rebuild(std::size_t size) {
-    bucket_.assign(size, nullptr);
+  // Twice the buckets: the new array is made before anything changes.
+  void grow() {
+    std::vector<M*> grown(bucket_.size() * 2, nullptr);
+    bucket_.swap(grown);
+    regroup();
+  }
+  // Half the buckets, in the array's own storage: removing never allocates.
+  void shrink() noexcept {
+    bucket_.resize(bucket_.size() / 2);
+    std::fill(bucket_.begin(), bucket_.end(), nullptr);
+    regroup();
+  }
+  void regroup() noexcept {
     for (M* m = head_.ptr(); m; m = next(*m)) {
       std::uint32_t g = group(*m);
       if (!bucket_[g]) bucket_[g] = m;
@@ -338,7 +365,7 @@ class HashMap<M, K, KeyOf>::Iterator {
 
   // Deletes every member, from here on and then from the first again while
   // the map is not empty (observers of deleteNotify may add members). The
-  // map's bucket array is freed at the end.
+  // map is cleared at the end.
   void deleteAll() {
     if (!map_) return;  // an iterator of no map has nothing to delete
     for (;;) {

@@ -69,6 +69,19 @@ class KIV_API PtrInterface::NotifieeConst : public PtrInterface {
   };
   bool kivReleasedByOwner() const noexcept { return references() <= holds_; }
 
+  // This notifiee as an N, or null when it is of another kind. The answer
+  // for the last N asked is remembered, since a notifier asks the same
+  // question on every change.
+  template <class N>
+  N* kivAs() {
+    static constexpr char key = 0;
+    if (__builtin_expect(castKey_ != &key, 0)) {
+      castTo_ = dynamic_cast<N*>(this);
+      castKey_ = &key;
+    }
+    return static_cast<N*>(castTo_);
+  }
+
   // Virtual operations, in the runtime's slot order.
   // The object on whose behalf this notifiee observes: itself, unless a
   // reactor delegates to it.
@@ -127,6 +140,8 @@ class KIV_API PtrInterface::NotifieeConst : public PtrInterface {
   NotifieeConst* kivPrev_ = nullptr;
   Kiv_BitSet bits_;
   std::vector<AttributeId>* pending_ = nullptr;  // owned: ids scheduled for delivery
+  void const* castKey_ = nullptr;                // kivAs(): the type last asked for
+  void* castTo_ = nullptr;                       // and the answer
   std::uint32_t holds_ = 0;                      // counted references that are RuntimeHolds
   bool deferring_ = false;
   bool registered_ = true;

@@ -4,13 +4,16 @@
 // called; attached but unregistered ones stay linked only so that the
 // entity can detach them when it ends.
 //
-// Order: a notifiee that registers is moved to the front when its reactor
-// is an attribute-log stream adapter and to the back otherwise, so stream
-// adapters hear of every change first and other observers in the order in
-// which they registered. Registering and unregistering change the member
-// count and raise the change counter.
+// Order: registered notifiees are also kept in an array in the order in
+// which they are called, a notifiee that registers going to the front when
+// its reactor is an attribute-log stream adapter and to the back
+// otherwise, so stream adapters hear of every change first and other
+// observers in the order in which they registered. A notification copies
+// that array; it never walks the links. Registering and unregistering
+// change the member count and raise the change counter.
 #include <cstdint>
 
+#include "Kiv/Exception.h"
 #include "Kiv/Export.h"
 #include "Kiv/FunctionRef.h"
 #include "Kiv/Notifiee.h"
@@ -30,31 +33,103 @@ class KIV_API NotifieeList {
   std::uint32_t version() const noexcept { return version_; }
   bool empty() const noexcept { return members_ == 0; }
 
+  // Makes room for one more registered notifiee: the one step of attaching
+  // or registering that may fail (no memory), taken by callers before they
+  // change anything.
+  void reserveOne();
   // Links `n` (not yet linked); registers it if its flag says so.
   void attach(Notifiee* n);
   // Unlinks `n` (linked), unregistering it first.
-  void detach(Notifiee* n);
+  void detach(Notifiee* n) noexcept;
+  // Moves `n` (linked) into or out of the registered notifiees. The caller
+  // has stored the new flag already.
   void registeredIs(Notifiee* n, bool registered);
   // Unlinks every notifiee and clears its notifier: the list's entity is
   // ending. Calls nobody.
   void deleteAll();
 
   // Calls `call` on a snapshot of the registered notifiees, by the rules in
-  // Notifiee.h. No heap allocation for up to inlineSnapshot notifiees.
+  // Notifiee.h: a notifiee detached, released by its owner or switched off
+  // before its turn is passed over; each call runs under a runtime hold, an
+  // exception from it goes to that notifiee's onNotificationException(id).
+  // Inline, so that the call is made directly; no heap allocation for up
+  // to inlineSnapshot notifiees.
   static constexpr unsigned inlineSnapshot = 8;
-  void notify(AttributeId id, FunctionRef<void(Notifiee&)> call) const;
+  template <class Call>
+  void notify(AttributeId id, Call&& call) const;
 
   // Registered notifiees in list order, for look-ups by the runtime.
   void forEach(FunctionRef<void(Notifiee&)> visit) const;
 
- private:
-  void link(Notifiee* n, bool front);
-  void unlink(Notifiee* n);
+  // The registered notifiees of a list when a notification began, in list
+  // order. The snapshots in progress form a stack; detaching a notifiee
+  // strikes it out of every one of them (operator[] reads null), so a
+  // notification never reaches a notifiee that left meanwhile, nor one
+  // that is being destroyed. It holds nobody.
+  class KIV_API Snapshot {
+   public:
+    explicit Snapshot(NotifieeList const& list) : size_(list.members_), outer_(innermost_) {
+      if (size_ > inlineSnapshot) at_ = new Notifiee*[size_];
+      for (std::uint32_t i = 0; i < size_; ++i) at_[i] = list.registered_[i];
+      innermost_ = this;
+    }
+    Snapshot(Snapshot const&) = delete;
+    Snapshot& operator=(Snapshot const&) = delete;
+    ~Snapshot() {
+      innermost_ = outer_;
+      if (at_ != inline_) delete[] at_;
+    }
+    std::uint32_t size() const noexcept { return size_; }
+    Notifiee* operator[](std::uint32_t i) const noexcept { return at_[i]; }
+    Notifiee* const* data() const noexcept { return at_; }
 
-  Notifiee* head_ = nullptr;
-  Notifiee* tail_ = nullptr;
+   private:
+    friend class NotifieeList;
+    static void strike(Notifiee* n) noexcept;
+    static Snapshot* innermost_;
+
+    Notifiee* inline_[inlineSnapshot];
+    Notifiee** at_ = inline_;
+    std::uint32_t size_ = 0;
+    Snapshot* outer_;
+  };
+
+ private:
+  void link(Notifiee* n) noexcept;
+  void unlink(Notifiee* n) noexcept;
+  void enlist(Notifiee* n);
+  void delist(Notifiee* n) noexcept;
+
+  Notifiee* head_ = nullptr;           // every attached notifiee, in no particular order
+  Notifiee** registered_ = nullptr;    // owned: members_ registered notifiees in call order
   std::uint32_t members_ = 0;
+  std::uint32_t capacity_ = 0;         // slots of registered_
   std::uint32_t version_ = 0;
 };
+
+template <class Call>
+void NotifieeList::notify(AttributeId id, Call&& call) const {
+  if (empty()) return;
+  Snapshot snapshot(*this);
+  // The callbacks run in one scope that expects no exception: each one's
+  // exception is handed back to its notifiee.
+  Expect scope(ExceptionId::none);
+  // Entries may be struck during a call; where they are and how many do not change.
+  Notifiee* const* const at = snapshot.data();
+  std::uint32_t const size = snapshot.size();
+  for (std::uint32_t i = 0; i < size; ++i) {
+    Notifiee* n = at[i];
+    if (!n || !n->hasNotificationActive() || n->kivReleasedByOwner()) continue;
+    // Lasts through the call: a notification nested in it sees the
+    // notifiee held, and one released by its owner during its own call
+    // goes only afterwards.
+    Notifiee::RuntimeHold hold(n);
+    try {
+      call(*n);
+    } catch (...) {
+      n->onNotificationException(id);
+    }
+  }
+}
 
 }  // namespace Kiv

@@ -59,6 +59,9 @@ TEST(HashMapOrder, IterationFollowsBitReversedHashThenKeyWhateverTheInsertionOrd
   for (auto& e : expect) want.push_back(e.second);
   EXPECT_EQ(keys(m), want);
   EXPECT_EQ(keys(reversed), want);
+  Keys walked;
+  for (Item const& item : m) walked.push_back(item.k.stdString());
+  EXPECT_EQ(walked, want) << "the uncounted walk of a range-for";
 
   // Shrinking back leaves the survivors in the same relative order.
   for (int i = 10; i < 200; ++i) m.remove(Kiv::String8(key(i)));
@@ -95,6 +98,16 @@ TEST(HashMapBuckets, GrowWithMembersShrinkWhenEmptiedAndTheVersionCountsRealChan
   for (int i = 990; i < 1000; ++i) EXPECT_NE(m.find(Kiv::String8(key(i))), nullptr);
   m.iterator().deleteAll();
   EXPECT_EQ(m.buckets(), 0u);
+
+  // Emptied at once, the map keeps its buckets for the refill.
+  fill(m, 1000);
+  std::uint32_t const grown = m.buckets();
+  m.clear();
+  EXPECT_EQ(m.buckets(), grown);
+  EXPECT_EQ(m.find(Kiv::String8(key(1))), nullptr);
+  fill(m, 1000);
+  EXPECT_EQ(m.buckets(), grown);
+  EXPECT_EQ(keys(m).size(), 1000u);
 }
 
 TEST(HashMapIterator, RemovingTheMemberUnderItAndTheOneAfterStillAdvancesToTheNextLiveOne) {

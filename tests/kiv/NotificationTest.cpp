@@ -115,6 +115,30 @@ TEST_F(Notification, ObserverReleasedByEarlierObserverIsSkippedAlsoByNestedNotif
   EXPECT_EQ(log, (Log{"a:6", "a:7", "c:7", "c:7"}));
 }
 
+TEST_F(Notification, ObserverDetachedOrEndingIsNeitherCalledNorHeld) {
+  // Moved to another entity by an earlier observer: it observes that one now.
+  auto a = watch("a"), b = watch("b");
+  auto other = Kiv::make<Gauge>("other");
+  a->hook = [&] { b->notifierIs(other); };
+  gauge->levelIs(1);
+  EXPECT_EQ(log, (Log{"a:1"}));
+
+  // An observer whose destructor changes the entity it still observes: the
+  // change is told to the others only, and the ending observer is never
+  // held (holding it at a count of zero freed it twice).
+  struct Leaving : Watcher {
+    using Watcher::Watcher;
+    ~Leaving() override { notifier()->levelIs(9); }
+  };
+  a->hook = nullptr;
+  auto leaving = Kiv::make<Leaving>(&log, "l");
+  leaving->notifierIs(gauge);
+  log.clear();
+  leaving = nullptr;
+  EXPECT_EQ(log, (Log{"a:9"}));
+  EXPECT_EQ(gauge->kivNotifieeList().members(), 1u);
+}
+
 TEST_F(Notification, ObserverRegisteredDuringNotificationIsNotCalledForIt) {
   Kiv::Ptr<Watcher> late;
   auto a = watch("a");
