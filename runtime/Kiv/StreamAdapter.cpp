@@ -143,6 +143,12 @@ void StreamAdapter::deserializeOrphan(NboAttrLog::Demuxer& demuxer, Ptr<NboAttrL
     if (dir) dir->entryIs(entity);
   }
   Ptr<Entity::KivNboAttrLogSa> adapter = entity->kivNboAttrLogSaIs(defaultBits(), 0, demuxer.writer(), nullptr);
+  // The peer may mount the entity again under a new id: the adapter it has
+  // on this connection answers to the new one only.
+  if (adapter->entityIdInitialized() && adapter->entityId() != id &&
+      demuxer.reactor(adapter->entityId()) == Ptr<StreamAdapter>(adapter.ptr())) {
+    demuxer.reactorDel(adapter->entityId());
+  }
   adapter->entityIdIs(id);
   adapter->entityIdInitializedIs(true);
   adapter->streamDemuxerIs(&demuxer);

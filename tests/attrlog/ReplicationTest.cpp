@@ -48,6 +48,23 @@ TEST_F(Replication, MirrorFollowsSourceBothWaysWithoutEcho) {
   EXPECT_EQ(link.source->writer()->records(), sent + 1) << "only the source's own change went out";
 }
 
+// A source that detaches its adapter and mounts the entity again gives it a
+// new id; the mirror follows under the new id only.
+TEST_F(Replication, RemountUnderANewIdReplacesTheOld) {
+  auto first = link.source->mount(config);
+  drain();
+  Kiv::EntityId const oldId = first->entityId();
+  EXPECT_EQ(config->kivNboAttrLogSaDel(link.source->writer()), first);
+  first = nullptr;
+  auto second = link.source->mount(config);
+  EXPECT_NE(second->entityId(), oldId);
+  config->completeIs(true);
+  drain();
+  EXPECT_EQ(describe(mirrorOf<Config>(dir, "agentConfig")), describe(config));
+  EXPECT_FALSE(link.mirror->reactor(oldId)) << "the old id is no longer answered";
+  EXPECT_TRUE(link.mirror->reactor(second->entityId()));
+}
+
 // The same changes through streams that split, shorten and refuse writes
 // give the same mirror as a stream that does not.
 TEST(FaultyStream, EveryFaultPlanGivesTheFaultFreeMirror) {

@@ -21,7 +21,6 @@ using Kiv::NboAttrLog::In;
 using Kiv::NboAttrLog::Out;
 
 constexpr Kiv::EntityId id = 5;
-constexpr Kiv::AttributeId deletion = static_cast<Kiv::AttributeId>(-258);
 
 std::string hex(std::vector<std::uint8_t> const& bytes) {
   std::string s;
