@@ -212,7 +212,7 @@ bool RecordDecoder::decodeFrame(std::uint8_t const* frame, std::uint32_t length,
 
     // The entity's type, when an orphan record has told it.
     auto const known = entities_.find(entityId);
-    Kiv::Ptr<KivType> const entityType = known != entities_.end() ? known->second.type : nullptr;
+    Kiv::Ptr<KivType> const entityType = known != entities_.end() ? known->second : nullptr;
     Kiv::Ptr<Kiv::KivAttr> attr = entityType ? entityType->attr(a) : nullptr;
     // A deletion of a collection member travels under the negated id.
     Kiv::Ptr<Kiv::KivAttr> deleted;
@@ -258,7 +258,7 @@ bool RecordDecoder::decodeFrame(std::uint8_t const* frame, std::uint32_t length,
         }
         Kiv::Ptr<KivType> type = KivType::typeNode(typeName);
         if (type && !type->isEntity()) type = nullptr;
-        entities_[id] = EntityInfo{type, typeName.stdString(), entityName.stdString()};
+        entities_[id] = type;
         line << "type " << Kiv::valueToStrep(typeName) << "  name " << Kiv::valueToStrep(entityName) << "  id " << id
              << (type ? "" : "  (type not known here)");
       } else if (a == Kiv::NboAttrLog::syncModeAttrId) {

@@ -79,12 +79,6 @@ class RecordDecoder {
   std::uint64_t records() const noexcept { return records_; }
 
  private:
-  struct EntityInfo {
-    Kiv::Ptr<Kiv::KivType> type;
-    std::string typeName;
-    std::string name;
-  };
-
   // Writes the line of the frame of `length` bytes (after its length word)
   // at offset `at`; false when it is malformed.
   bool decodeFrame(std::uint8_t const* frame, std::uint32_t length, std::uint64_t at);
@@ -96,7 +90,8 @@ class RecordDecoder {
   std::vector<std::uint8_t> pending_;  // bytes of the frame not yet complete
   std::uint64_t offset_ = 0;           // of pending_'s first byte
   std::uint64_t records_ = 0;
-  std::map<Kiv::EntityId, EntityInfo> entities_;
+  // The types that orphan records gave entity ids (null: not known here).
+  std::map<Kiv::EntityId, Kiv::Ptr<Kiv::KivType>> entities_;
   std::string failure_;
   std::uint64_t failureOffset_ = 0;
   bool failed_ = false;
