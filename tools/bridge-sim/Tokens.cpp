@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <cmath>
-#include <regex>
 
 #include "BadInput.h"
 #include "Kiv/Exception.h"
@@ -26,9 +25,21 @@ auto reading(F&& f) -> decltype(f()) {
 
 }  // namespace
 
+// Letters (a dash allowed after the first), a number, then "/number" parts:
+// "Ethernet1", "Port-Channel10", "Ethernet3/1".
 bool intfNameValid(std::string const& name) {
-  static std::regex const form("[A-Za-z][A-Za-z-]*[0-9]+(/[0-9]+)*");
-  return std::regex_match(name, form);
+  auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  std::size_t i = 0;
+  if (i == name.size() || !letter(name[i])) return false;
+  while (i < name.size() && (letter(name[i]) || name[i] == '-')) ++i;
+  for (bool first = true; first || (i < name.size() && name[i] == '/'); first = false) {
+    if (!first) ++i;
+    std::size_t const start = i;
+    while (i < name.size() && digit(name[i])) ++i;
+    if (i == start) return false;
+  }
+  return i == name.size();
 }
 
 Tokens::Tokens(std::string const& line) : line_(line), it_(line_.iterator()), end_(line_.end()) {}
