@@ -241,7 +241,11 @@ class HashMap {
       return m;  // the first member of the following group, or null
     }
     // An empty group: the successor is the first member of the next
-    // non-empty group in bit-reversed order.
+    // non-empty group in bit-reversed order. A map filled in iteration
+    // order (as a resync or a copy fills it) places every member after the
+    // last: that is known from the last member alone, without walking every
+    // empty group to the array's end.
+    if (!tail_ || before(Link::link(*tail_).hash_, KeyOf::key(*tail_), h, k)) return nullptr;
     unsigned const bits = static_cast<unsigned>(__builtin_ctzll(bucket_.size()));
     std::uint32_t r = bitReverse(g) >> (32 - bits);
     for (std::uint32_t i = r + 1; i < bucket_.size(); ++i) {
