@@ -53,21 +53,21 @@ Options parseOptions(int argc, char** argv) {
   return o;
 }
 
-void applyTrace(std::string const& spec) {
-  std::size_t const eq = spec.find('=');
-  if (eq == std::string::npos || eq == 0) throw BadInput("--trace " + spec + ": expected NAME=LEVELS, e.g. TopoStateReflector=3,7");
-  std::string const levels = spec.substr(eq + 1);
+void applyTrace(std::string const& setting) {
+  std::size_t const eq = setting.find('=');
+  if (eq == std::string::npos || eq == 0) throw BadInput("--trace " + setting + ": expected NAME=LEVELS, e.g. TopoStateReflector=3,7");
+  std::string const levels = setting.substr(eq + 1);
   std::uint16_t mask = 0;
   if (levels == "all") {
     mask = 0xFFFF;
   } else {
     std::stringstream in(levels);
     for (std::string level; std::getline(in, level, ',');) {
-      mask = static_cast<std::uint16_t>(mask | (1u << count("--trace " + spec + ": level", level, 15)));
+      mask = static_cast<std::uint16_t>(mask | (1u << count("--trace " + setting + ": level", level, 15)));
     }
-    if (mask == 0) throw BadInput("--trace " + spec + ": expected levels from 0 to 15, comma-separated, or all");
+    if (mask == 0) throw BadInput("--trace " + setting + ": expected levels from 0 to 15, comma-separated, or all");
   }
-  Kiv::TraceHandle::configure(spec.substr(0, eq), true, mask);
+  Kiv::TraceHandle::configure(setting.substr(0, eq), true, mask);
 }
 
 std::string usage() {

@@ -23,7 +23,7 @@ struct Options {
 Options parseOptions(int argc, char** argv);
 // Enables a trace handle from NAME=LEVELS (levels 0-15, comma-separated,
 // or "all"); throws BadInput.
-void applyTrace(std::string const& spec);
+void applyTrace(std::string const& setting);
 // The --help text.
 std::string usage();
 
