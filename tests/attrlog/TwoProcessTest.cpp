@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <string>
 
@@ -182,6 +183,14 @@ TEST_F(TwoProcesses, SocketPairMirrorsBothWaysOnceWithoutEcho) {
   ::close(fds[1]);
   auto source = Demuxer::DemuxerIs(Kiv::FdByteStream::FdByteStreamIs(fds[0]));
   source->writer()->capacityIs(8192);  // deferred writes and resumable resyncs
+  // ATTRLOG_CAPTURE=FILE keeps what the source sent, for kiv-log's tests.
+  std::ofstream capture;
+  if (char const* path = std::getenv("ATTRLOG_CAPTURE")) {
+    capture.open(path, std::ios::binary | std::ios::trunc);
+    source->writer()->tapIs([&](std::uint8_t const* bytes, std::size_t n) {
+      capture.write(reinterpret_cast<char const*>(bytes), static_cast<std::streamsize>(n));
+    });
+  }
   source->mount(config);
   source->mount(status);
   EXPECT_EQ(converge(), "equal 1") << "the whole model, the long name applied once";
