@@ -303,28 +303,19 @@ class AgentStreamAdapter : public Kiv::Entity::KivNboAttrLogSa {
   // bit (it stands for the whole collection).
   template <class Write>
   void writeOrDefer(Kiv::AttributeId a, bool sufficient, bool keepDirty, Write const& write) {
-    if (stateFlag(flagFlowOutOnDemand)) {
-      if (stateFlag(flagHandlingScheduledFlowOut) || sufficient) {
-        // Written completely: a dirty bit for it has done its work.
-        if (auto fo = flowOut(); fo && !keepDirty) fo->dirtyIs(a, false);
-        write();
-        return;
-      }
-      Kiv::Ptr<Kiv::NboAttrLog::Demuxer> demuxer = streamDemuxer();
-      if (demuxer) demuxer->createFlowOut(Kiv::Ptr<Kiv::StreamAdapter>(this), Kiv::ConnectDesc(), false, 0x7fffffff);
-      if (auto fo = flowOut()) {
-        fo->attrIdIs(a);
-        deferInto(fo, a);
-      }
+    bool const onDemand = stateFlag(flagFlowOutOnDemand);
+    bool const now = onDemand ? stateFlag(flagHandlingScheduledFlowOut) || sufficient
+                              : prepareImmediateTransmission(a, !sufficient);
+    if (now) {
+      // Written completely: a dirty bit for it has done its work.
+      if (auto fo = flowOut(); fo && !keepDirty) fo->dirtyIs(a, false);
+      write();
       return;
     }
+    flowOutOnDemand();
     Kiv::Ptr<AgentFlowOut> fo = flowOut();
-    if (prepareImmediateTransmission(a, !sufficient)) {
-      if (fo && !keepDirty) fo->dirtyIs(a, false);
-      write();
-    } else if (auto made = flowOut()) {
-      deferInto(made, a);
-    }
+    if (onDemand) fo->attrIdIs(a);
+    deferInto(fo, a);
   }
 
   // Marks `a` dirty; a collection change behind an open resync also asks

@@ -96,11 +96,7 @@ bool Status::KivNboAttrLogSa::kivHandleFabricDeviceNameSerialize() {
     } else if (!written && (!out->hasCapacity() || out->capacity() >= immediateChunkCapacity)) {
       chunk();
     } else {
-      if (Kiv::Ptr<Kiv::NboAttrLog::Demuxer> demuxer = streamDemuxer()) {
-        demuxer->createFlowOut(Kiv::Ptr<Kiv::StreamAdapter>(this), Kiv::ConnectDesc(), false, 0x7fffffff);
-      } else if (!flowOut()) {
-        kivFlowOutIs(flowOutIs(out, Kiv::ConnectDesc(), false, 0x7fffffff));
-      }
+      flowOutOnDemand();
       Kiv::Ptr<AgentFlowOut> made = flowOut();
       made->attrIdIs(fabricDeviceNameAttrId);
       made->dirtyIs(fabricDeviceNameAttrId, true);

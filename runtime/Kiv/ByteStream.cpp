@@ -141,7 +141,6 @@ std::size_t MemoryByteStream::write(void const* data, std::size_t n) {
   take = std::min(take, room);
   auto const* p = static_cast<std::uint8_t const*>(data);
   peer_->inbox_.insert(peer_->inbox_.end(), p, p + take);
-  if (recording_) recorded_.insert(recorded_.end(), p, p + take);
   if (take) peer_->scheduleReadable();
   if (take < n) {
     writeRefused_ = true;

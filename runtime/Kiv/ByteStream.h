@@ -125,9 +125,6 @@ class KIV_API MemoryByteStream : public ByteStream {
   void faultPlanIs(FaultPlan const& plan) noexcept { plan_ = plan; }
   // Bytes written to this end that the peer has not read yet.
   std::size_t inFlight() const noexcept;
-  // Every byte this end has written, when recording is on.
-  void recordingIs(bool on) noexcept { recording_ = on; }
-  std::deque<std::uint8_t> const& recorded() const noexcept { return recorded_; }
 
  private:
   template <class T, class... A>
@@ -140,7 +137,6 @@ class KIV_API MemoryByteStream : public ByteStream {
   // when either goes.
   MemoryByteStream* peer_ = nullptr;
   std::deque<std::uint8_t> inbox_;  // bytes from the peer, not read yet
-  std::deque<std::uint8_t> recorded_;
   std::size_t capacity_;
   FaultPlan plan_;
   std::uint32_t writes_ = 0;
@@ -148,7 +144,6 @@ class KIV_API MemoryByteStream : public ByteStream {
   bool readablePending_ = false;
   bool writablePending_ = false;
   bool writeRefused_ = false;
-  bool recording_ = false;
 };
 
 }  // namespace Kiv

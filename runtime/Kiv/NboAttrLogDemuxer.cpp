@@ -91,13 +91,6 @@ Ptr<StreamAdapter> Demuxer::reactorDel(EntityId id) {
   return adapter;
 }
 
-std::vector<Ptr<StreamAdapter>> Demuxer::reactorList() const {
-  std::vector<Ptr<StreamAdapter>> list;
-  list.reserve(reactors_.size());
-  for (auto const& r : reactors_) list.push_back(r.second);
-  return list;
-}
-
 EntityId Demuxer::entityIdNew() {
   for (;;) {
     EntityId const id = (++nextId_ << 2) | (static_cast<EntityId>(side_) << 1) | 1u;

@@ -76,7 +76,6 @@ class KIV_API Demuxer : public PtrInterface {
   // Removes the adapter under `id`, and its flow-in; returns it.
   Ptr<StreamAdapter> reactorDel(EntityId id);
   std::size_t reactors() const noexcept { return reactors_.size(); }
-  std::vector<Ptr<StreamAdapter>> reactorList() const;
   // A new odd entity id, from this side's range.
   EntityId entityIdNew();
 

@@ -58,14 +58,19 @@ bool StreamAdapter::prepareImmediateTransmission(AttributeId, bool bufferShort) 
   // A running flow-out writes its current item and then asks whether it
   // may go on (continueFlowOut), so the writer's capacity is a soft limit.
   if (!bufferShort || stateFlag(flagHandlingScheduledFlowOut)) return true;
-  if (!flowOut_) {
-    if (demuxer_) {
-      demuxer_->createFlowOut(Ptr<StreamAdapter>(this), ConnectDesc(), false, 0x7fffffff);
-    } else {
-      kivFlowOutIs(flowOutIs(out_, ConnectDesc(), false, 0x7fffffff));
-    }
-  }
+  flowOutOnDemand();
   return false;
+}
+
+Ptr<NboAttrLog::FlowOut> const& StreamAdapter::flowOutOnDemand() {
+  if (flowOut_) return flowOut_;
+  if (demuxer_) {
+    demuxer_->createFlowOut(Ptr<StreamAdapter>(this), ConnectDesc(), false, 0x7fffffff);
+  } else {
+    kivFlowOutIs(flowOutIs(out_, ConnectDesc(), false, 0x7fffffff));
+    if (out_) out_->flowOutWaitIs(flowOut_);
+  }
+  return flowOut_;
 }
 
 bool StreamAdapter::convertedToWritable(bool) { return false; }

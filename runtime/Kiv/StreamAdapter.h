@@ -248,6 +248,9 @@ class KIV_API StreamAdapter : public PtrInterface::NotifieeConst {
   // adapter's flow-out is made (clean) and queued, and the caller marks
   // the attribute dirty in it.
   bool prepareImmediateTransmission(AttributeId a, bool bufferShort);
+  // The adapter's flow-out; one is made clean (start 0x7fffffff) and queued
+  // on the writer when there is none.
+  Ptr<NboAttrLog::FlowOut> const& flowOutOnDemand();
   // Whether a read-only proxy could be made writable; never here.
   bool convertedToWritable(bool force);
   // Throws the runtime's read-only error for the attribute.
