@@ -50,9 +50,15 @@ struct TopoPortStateReflectorMembers {
   static Iterator iterator(Owner const& o, Key const& k) { return o.topoPortStateReflectorIteratorConst(k); }
   static Kiv::Ptr<Member> del(Owner& o, Key const& k) { return o.topoPortStateReflectorDel(k); }
   static Kiv::Ptr<Member> is(Owner& o, GenericIf::List_ const& list) {
+    return read(list, name, [&o](auto const&... a) { return o.topoPortStateReflectorIs(a...); });
+  }
+  // The member's constructor arguments from `list`, handed to `make`; a
+  // list with more is the unknown-argument error naming `owner`.
+  template <class Make>
+  static Kiv::Ptr<Member> read(GenericIf::List_ const& list, Kiv::String8 const& owner, Make&& make) {
     return newMember<Pyrel::IntfId, Topology::TopoPortConfig, Topology::TopoPortStatus, Config, Status,
-                     Topology::Config, Topology::TopoConfig, Kiv::Clock, Kiv::Clock>(
-        list, arguments, name, [&o](auto const&... a) { return o.topoPortStateReflectorIs(a...); });
+                     Topology::Config, Topology::TopoConfig, Kiv::Clock, Kiv::Clock>(list, arguments, owner,
+                                                                                     std::forward<Make>(make));
   }
 };
 
@@ -75,11 +81,30 @@ struct TopoStateReflectorMembers {
   static Iterator iterator(Owner const& o, Key const& k) { return o.topoStateReflectorIteratorConst(k); }
   static Kiv::Ptr<Member> del(Owner& o, Key const& k) { return o.topoStateReflectorDel(k); }
   static Kiv::Ptr<Member> is(Owner& o, GenericIf::List_ const& list) {
+    return read(list, name, [&o](auto const&... a) { return o.topoStateReflectorIs(a...); });
+  }
+  template <class Make>
+  static Kiv::Ptr<Member> read(GenericIf::List_ const& list, Kiv::String8 const& owner, Make&& make) {
     return newMember<Kiv::String8, Topology::TopoConfig, Topology::Inst::TopoStatus, Config, Status, Topology::Config,
-                     Kiv::Clock>(list, arguments, name,
-                                 [&o](auto const&... a) { return o.topoStateReflectorIs(a...); });
+                     Kiv::Clock>(list, arguments, owner, std::forward<Make>(make));
   }
 };
+
+// A reflector made on its own from its constructor arguments, as its
+// owner's collection makes one: the constructor runs its handlers, then its
+// notification is switched on.
+template <class Members>
+Kiv::Ptr<Kiv::GenericIf> standalone(Kiv::Ptr<Kiv::GenericIf const> const& arguments, Kiv::KivType const& type,
+                                    bool isConst) {
+  using Member = typename Members::Member;
+  Kiv::Ptr<Member> const reflector =
+      Members::read(Kiv::argumentList(arguments), type.name(), [](auto const&... a) {
+        Kiv::Ptr<Member> made = Kiv::make<Member>(a...);
+        made->hasNotificationActiveIs(true);
+        return made;
+      });
+  return type.genericIf_(reflector.ptr(), isConst);
+}
 
 }  // namespace detail
 
@@ -106,6 +131,16 @@ template class ReflectorType<StateReflector>;
 TopoPortStateReflector::_Type::~_Type() = default;
 TopoStateReflector::_Type::~_Type() = default;
 StateReflector::_Type::~_Type() = default;
+
+Kiv::Ptr<Kiv::GenericIf> TopoPortStateReflector::_Type::genericIf(Kiv::Ptr<Kiv::GenericIf const> const& arguments,
+                                                                 bool isConst) const {
+  return detail::standalone<detail::TopoPortStateReflectorMembers>(arguments, *this, isConst);
+}
+
+Kiv::Ptr<Kiv::GenericIf> TopoStateReflector::_Type::genericIf(Kiv::Ptr<Kiv::GenericIf const> const& arguments,
+                                                             bool isConst) const {
+  return detail::standalone<detail::TopoStateReflectorMembers>(arguments, *this, isConst);
+}
 
 Kiv::Ptr<Kiv::GenericIf> StateReflector::_Type::genericIf(Kiv::Ptr<Kiv::GenericIf const> const& arguments,
                                                           bool isConst) const {

@@ -2,7 +2,8 @@
 // The reflector types as the runtime's registry and its generic tools see
 // them: the type objects (_Type) of the three reflector classes, and the
 // generic adapters (GenericIf_) through which a tool builds a reflector
-// tree from five references, reads the reflectors' attributes by id, sets
+// tree from five references (or a topology or port reflector of its own from
+// its constructor arguments), reads the reflectors' attributes by id, sets
 // their state, calls their handlers, and walks and changes their child
 // collections, with no compiled-in knowledge of the classes.
 //
@@ -98,6 +99,13 @@ class BRIDGING_API TopoPortStateReflector::_Type : public ReflectorType<TopoPort
       {"clock", "Kiv::Clock"},
       {"fdbClock", "Kiv::Clock"},
   };
+
+  // A port reflector of its own, made from the argument list
+  // (constructorArguments) as a topology reflector makes one, its
+  // notification on; one argument more is the unknown-argument error
+  // "TopoPortStateReflector".
+  using ReflectorType::genericIf;
+  Kiv::Ptr<Kiv::GenericIf> genericIf(Kiv::Ptr<Kiv::GenericIf const> const& arguments, bool isConst) const override;
 };
 
 class BRIDGING_API TopoStateReflector::_Type : public ReflectorType<TopoStateReflector> {
@@ -118,6 +126,11 @@ class BRIDGING_API TopoStateReflector::_Type : public ReflectorType<TopoStateRef
   };
   // The argument of the handlers that sync one port.
   static constexpr Kiv::ArgumentRow portArguments[] = {{"intfId", "Pyrel::IntfId"}};
+
+  // A topology reflector of its own, made from the argument list as the
+  // system reflector makes one (see TopoPortStateReflector::_Type).
+  using ReflectorType::genericIf;
+  Kiv::Ptr<Kiv::GenericIf> genericIf(Kiv::Ptr<Kiv::GenericIf const> const& arguments, bool isConst) const override;
 };
 
 class BRIDGING_API StateReflector::_Type : public ReflectorType<StateReflector> {

@@ -9,11 +9,13 @@
 #include <dlfcn.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Kiv/Entity.h"
@@ -35,9 +37,12 @@ char const* const help = R"help(usage: kiv-types LIBRARY
        kiv-types LIBRARY TYPE [ARG...] [-- OP...]
        kiv-types --help
 
-Loads LIBRARY (a path to a shared library) and shows the types it registers
-with the runtime's type registry, or makes an instance of TYPE and applies
-operations to it through generic access.
+Loads LIBRARY and shows the types it registers with the runtime's type
+registry, or makes an instance of TYPE and applies operations to it through
+generic access. LIBRARY is a path to a shared library (one with a '/'), or a
+file name that the dynamic loader looks up, first beside the libraries this
+kiv-types came with (the lib folder of its installation or its build), so
+that libBridgingTestSupport.so is the product installed or built with it.
 
 kiv-types LIBRARY
   Lists every type the library registers. Per type:
@@ -78,17 +83,23 @@ Values, keys and arguments are written in their text form (one shell word
 each, so quote them for the shell too):
     strings      single-quoted: 'eth1'; inside, \' \\ \n \t \r and \xNN
     bool         True or False
-    numbers      decimal: 5, -1, 0.25
+    numbers      decimal: 5, -1, 0.25; a number outside its type's range is
+                 refused, alone or as a field of a record (unsigned short
+                 holds 0 to 65535, unsigned int 0 to 4294967295, int
+                 -2147483648 to 2147483647)
     interfaces   as strings: 'Ethernet1'
     entities     the full name from the root directory, quoted: 'topoConfig'
     None         a null reference
     records      as the listing of the value prints them, for example
                  "Value('Bridging::Orva::Config::TapDevice', ** {'name': 'tap1', 'fileno': 5})"
 
-Example:
+Examples:
+    kiv-types libBridgingTestSupport.so
     kiv-types libBridgingTestSupport.so Bridging::Orva::Config "'c1'" -- \
       set extTapDevice "'eth1'" "Value('Bridging::Orva::Config::TapDevice', ** {'name': 'tap1', 'fileno': 5})" \
       get extTapDevice "'eth1'" list extTapDevice set complete True get complete
+    kiv-types libBridgingTestSupport.so Bridging::TopoStateReflector "'t1'" \
+      None None None None None None -- get name get initialized
 
 Exit status: 0 on success, 1 when the library, a type, an argument or an
 operation fails, 2 for a malformed command line.
@@ -153,6 +164,94 @@ Ptr<GenericIf> parseEntityReference(Ptr<KivType> const& t, String8 const& text) 
   return KivType::genericIf(e.ptr(), false);
 }
 
+// The registered integer types' ranges. One rule holds for every number on
+// the command line: a number outside its type's range is refused, whether
+// it is a value of its own or a field of a record value (the types' own
+// text readers may keep only the low bits of a field).
+struct IntegerRange {
+  char const* type;
+  char const* min;  // decimal magnitudes, so that no number overflows
+  char const* max;
+  bool negative;    // whether min is below zero
+};
+constexpr IntegerRange integerRanges[] = {
+    {"unsigned short", "0", "65535", false},
+    {"unsigned int", "0", "4294967295", false},
+    {"unsigned long long", "0", "18446744073709551615", false},
+    {"int", "2147483648", "2147483647", true},
+    {"long long", "9223372036854775808", "9223372036854775807", true},
+};
+
+IntegerRange const* integerRange(Ptr<KivType> const& t) {
+  if (!t) return nullptr;
+  for (auto const& r : integerRanges)
+    if (t->qualifiedName() == String8(r.type)) return &r;
+  return nullptr;
+}
+
+bool isInteger(std::string const& n) {
+  std::size_t const digits = n.size() - (!n.empty() && n[0] == '-');
+  return digits > 0 && n.find_first_not_of("0123456789", n.size() - digits) == std::string::npos;
+}
+
+// Whether the decimal integer `n` lies in `r`, compared digit by digit.
+bool fits(std::string const& n, IntegerRange const& r) {
+  bool const negative = n[0] == '-';
+  std::string magnitude = n.substr(negative);
+  magnitude.erase(0, std::min(magnitude.find_first_not_of('0'), magnitude.size()));
+  if (magnitude.empty()) return true;
+  if (negative && !r.negative) return false;
+  std::string const bound = negative ? r.min : r.max;
+  return magnitude.size() != bound.size() ? magnitude.size() < bound.size() : magnitude <= bound;
+}
+
+std::string rangeText(IntegerRange const& r) {
+  return std::string(r.type) + " holds " + (r.negative ? "-" : "") + r.min + " to " + r.max;
+}
+
+// The integers that `text` gives the fields of a record value, by field
+// name: each `'field': N` outside the record's quoted strings.
+std::vector<std::pair<std::string, std::string>> fieldNumbers(std::string const& text) {
+  std::vector<std::pair<std::string, std::string>> found;
+  std::string lastString;
+  for (std::size_t i = 0; i < text.size();) {
+    char const c = text[i];
+    if (c == '\'' || c == '"') {
+      std::size_t j = i + 1;
+      for (; j < text.size() && text[j] != c; ++j)
+        if (text[j] == '\\') ++j;
+      lastString = text.substr(i + 1, j - i - 1);
+      i = j + 1;
+      std::size_t k = text.find_first_not_of(' ', i);
+      if (k == std::string::npos || text[k] != ':') continue;
+      k = text.find_first_not_of(' ', k + 1);
+      if (k == std::string::npos) continue;
+      std::size_t const end = text.find_first_not_of("-0123456789", k);
+      std::string const number = text.substr(k, end == std::string::npos ? std::string::npos : end - k);
+      if (isInteger(number)) found.emplace_back(lastString, number);
+      continue;
+    }
+    ++i;
+  }
+  return found;
+}
+
+// Refuses a number of `text` that does not fit its type: `text` itself for
+// an integer type, a field's number for a record value.
+void checkRanges(Ptr<KivType> const& t, std::string const& text, std::string const& what) {
+  if (IntegerRange const* r = integerRange(t)) {
+    if (isInteger(text) && !fits(text, *r)) throw Failure(what + ": " + text + " is out of range: " + rangeText(*r));
+    return;
+  }
+  if (!t->isValue() || !t->attrTable()) return;
+  for (auto const& [field, number] : fieldNumbers(text)) {
+    Ptr<KivAttr> const a = t->attr(String8(field));
+    IntegerRange const* r = a && !a->isFunction() ? integerRange(a->type()) : nullptr;
+    if (r && !fits(number, *r))
+      throw Failure(what + ": " + field + " " + number + " is out of range: " + rangeText(*r));
+  }
+}
+
 // A generic value of the type named `typeName`, read from `text`; `what`
 // names the word on the command line ("argument name", "value of complete").
 // None is a null reference.
@@ -160,6 +259,7 @@ Ptr<GenericIf> parse(String8 const& typeName, std::string const& text, std::stri
   if (text == "None") return nullptr;
   Ptr<KivType> t = KivType::typeNode(typeName);
   if (!t) throw Failure(what + " has the unknown type " + typeName.stdString());
+  checkRanges(t, text, what);
   try {
     if (t->isA(KivType::entityType().ptr())) return parseEntityReference(t, String8(text));
     return t->genericIfFromStrep(String8(text), false);
