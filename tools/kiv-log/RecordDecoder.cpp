@@ -1,7 +1,7 @@
 #include "tools/kiv-log/RecordDecoder.h"
 
 #include <cstdio>
-#include <sstream>
+#include <cstring>
 
 #include "Kiv/ByteConnection.h"
 #include "Kiv/Exception.h"
@@ -36,12 +36,59 @@ std::uint32_t bigEndian32(std::uint8_t const* p) {
   return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
 }
 
+// `bytes` as a JSON string, each byte one character: printable ASCII as it
+// is, every other byte as \u00XX.
+std::string jsonString(char const* bytes, std::size_t n) {
+  std::string s = "\"";
+  char b[8];
+  for (std::size_t i = 0; i < n; ++i) {
+    auto const c = static_cast<unsigned char>(bytes[i]);
+    if (c == '"' || c == '\\') {
+      s += '\\';
+      s += static_cast<char>(c);
+    } else if (c >= 0x20 && c < 0x7f) {
+      s += static_cast<char>(c);
+    } else {
+      std::snprintf(b, sizeof b, "\\u%04x", c);
+      s += b;
+    }
+  }
+  return s + "\"";
+}
+std::string jsonString(std::string const& s) { return jsonString(s.data(), s.size()); }
+
+// One decoded value, as the listing shows it and as JSON.
+struct Value {
+  std::string text;
+  std::string json;
+};
+
+// One record's line and JSON object, built side by side.
+class Line {
+ public:
+  void text(std::string const& s) { text_ += s; }
+  void json(char const* key, std::string const& value) {
+    json_ += (json_.empty() ? "" : ", ") + jsonString(key, std::strlen(key)) + ": " + value;
+  }
+  // A value shown as "label value" in the line and as `key` in JSON.
+  void both(char const* label, char const* key, Value const& v) {
+    text_ += std::string(label) + v.text;
+    json(key, v.json);
+  }
+  std::string const& text() const noexcept { return text_; }
+  std::string object() const { return "{" + json_ + "}"; }
+
+ private:
+  std::string text_;
+  std::string json_;
+};
+
 template <class T>
 bool isBuiltin(KivType const& type) {
   return &type == Kiv::Builtin<T>::_fwkType().ptr();
 }
 
-// The readable part of a record's payload, as text.
+// The readable part of a record's payload, as text and as JSON.
 class Payload {
  public:
   Payload(Reader const& in, std::size_t shownStringBytes) : in_(in), shown_(shownStringBytes) {}
@@ -61,54 +108,67 @@ class Payload {
   }
 
   // One value of a readable type; a value type field by field.
-  std::string value(KivType const& type) {
-    if (isBuiltin<bool>(type)) return in_->nextbool() ? "true" : "false";
-    if (isBuiltin<unsigned short>(type)) return std::to_string(in_->nextU16());
-    if (isBuiltin<unsigned int>(type)) return std::to_string(in_->nextU32());
-    if (isBuiltin<unsigned long long>(type)) return std::to_string(in_->nextU64());
-    if (isBuiltin<int>(type)) return std::to_string(in_->nextI32());
+  Value value(KivType const& type) {
+    if (isBuiltin<bool>(type)) return number(in_->nextbool() ? "true" : "false");
+    if (isBuiltin<unsigned short>(type)) return number(std::to_string(in_->nextU16()));
+    if (isBuiltin<unsigned int>(type)) return number(std::to_string(in_->nextU32()));
+    if (isBuiltin<unsigned long long>(type)) return number(std::to_string(in_->nextU64()));
+    if (isBuiltin<int>(type)) return number(std::to_string(in_->nextI32()));
     if (isBuiltin<Kiv::String8>(type)) return string();
-    std::string s;
+    Value v{"", "{"};
     for (auto const& field : type.attrTable()->members()) {
       if (field->isFunction()) continue;
-      s += (s.empty() ? "" : "  ") + field->name().stdString() + " " + value(*field->type());
+      std::string const name = field->name().stdString();
+      Value const f = value(*field->type());
+      v.text += (v.text.empty() ? "" : "  ") + name + " " + f.text;
+      v.json += (v.json.size() == 1 ? "" : ", ") + jsonString(name.data(), name.size()) + ": " + f.json;
     }
-    return s;
+    v.json += "}";
+    return v;
   }
 
-  std::string string() {
+  Value string() {
     Kiv::String8 const s = in_->nextString();
-    return quoted(s.data(), s.size(), s.size());
+    return {quoted(s.data(), s.size(), s.size()), jsonString(s.data(), s.size())};
   }
 
-  // One chunk of a string written in chunks.
-  std::string chunk() {
-    if (in_->remaining() == 0) return "no payload";
+  // One chunk of a string written in chunks, added to `line`.
+  void chunk(Line& line) {
+    if (in_->remaining() == 0) {
+      line.text("no payload");
+      return;
+    }
     std::uint32_t const total = in_->nextU32();
     std::uint32_t const offset = in_->nextU32();
     std::uint32_t const n = in_->nextU32();
     if (n > in_->remaining()) Kiv::throwRangeException(Kiv::format("short record reading string chunk of %u bytes", n));
     std::string bytes(n, '\0');
     in_->nextBytes(&bytes[0], n);
-    std::ostringstream s;
-    s << "chunk total " << total << " offset " << offset << " length " << n << "  " << quoted(bytes.data(), n, 0);
-    if (std::uint64_t{offset} + n == total) s << "  (last)";
-    return s.str();
+    bool const last = std::uint64_t{offset} + n == total;
+    line.text("chunk total " + std::to_string(total) + " offset " + std::to_string(offset) + " length " +
+              std::to_string(n) + "  " + quoted(bytes.data(), n, 0) + (last ? "  (last)" : ""));
+    line.json("chunkTotal", std::to_string(total));
+    line.json("chunkOffset", std::to_string(offset));
+    line.json("chunkLength", std::to_string(n));
+    line.json("chunk", jsonString(bytes.data(), n));
+    line.json("last", last ? "true" : "false");
   }
 
-  // What is left, in hex, cut after a few dozen bytes.
-  std::string rest() {
+  // What is left, in hex; the text cut after a few dozen bytes.
+  Value rest() {
     std::size_t const n = in_->remaining();
     std::vector<std::uint8_t> bytes(n);
     if (n) in_->nextBytes(bytes.data(), n);
     std::string s = hexOf(bytes.data(), n < shownHexBytes ? n : shownHexBytes);
     if (n > shownHexBytes) s += " ... (" + std::to_string(n) + " bytes)";
-    return s;
+    return {s, "\"" + hexOf(bytes.data(), n) + "\""};
   }
 
   std::size_t remaining() const { return in_->remaining(); }
 
  private:
+  static Value number(std::string const& n) { return {n, n}; }
+
   // `bytes` quoted, cut after the bytes shown; a cut string is followed by
   // its length when `size` is not 0.
   std::string quoted(char const* bytes, std::size_t n, std::size_t size) const {
@@ -189,7 +249,9 @@ bool RecordDecoder::end() {
 
 bool RecordDecoder::decodeFrame(std::uint8_t const* frame, std::uint32_t length, std::uint64_t at) {
   Reader in = Kiv::make<Kiv::ByteConnection::In>(frame + 4, length);
-  std::ostringstream line;
+  Line line;
+  line.json("offset", std::to_string(at));
+  line.json("length", std::to_string(4 + std::uint64_t{length}));
   std::string context;
   try {
     Kiv::EntityId const entityId = in->nextU64();
@@ -223,20 +285,30 @@ bool RecordDecoder::decodeFrame(std::uint8_t const* frame, std::uint32_t length,
     std::string name = orphan                                 ? "orphan"
                        : a == Kiv::NboAttrLog::syncModeAttrId ? "syncMode"
                        : attr                                 ? attr->name().stdString()
-                       : deleted                              ? deleted->name().stdString() + " deletion"
+                       : deleted                              ? deleted->name().stdString()
                                                               : "";
+    std::string const shownName = deleted ? name + " deletion" : name;
 
-    line << "entity " << entityId << "  ";
+    line.text("entity " + std::to_string(entityId) + "  ");
+    line.json("entity", std::to_string(entityId));
+    line.json("kind", kind == 0 ? "\"marker\"" : "\"record\"");
+    line.json("attribute", attrText(a));
+    if (!name.empty()) line.json("name", jsonString(name));
     if (kind == 0) {
       char const* typeName = transactionName(type);
       if (!typeName) Kiv::throwRangeException(Kiv::format("bad transaction type %u", type));
-      line << "marker " << typeName << " " << attrText(a) << (name.empty() ? "" : " ") << name << "  arg " << arg;
+      line.text(std::string("marker ") + typeName + " " + attrText(a) + (name.empty() ? "" : " ") + shownName +
+                "  arg " + std::to_string(arg));
+      line.json("marker", jsonString(typeName, std::strlen(typeName)));
+      line.json("arg", std::to_string(arg));
     } else {
-      line << "record " << attrText(a) << (name.empty() ? "" : " ") << name << (reassert ? " reassert" : "");
+      line.text("record " + attrText(a) + (name.empty() ? "" : " ") + shownName + (reassert ? " reassert" : ""));
+      line.json("reassert", reassert ? "true" : "false");
+      if (deleted) line.json("deletion", "true");
     }
-    context = line.str();
+    context = line.text();
     if (kind == 1) {
-      line << "  ";
+      line.text("  ");
       if (orphan) {
         // Payload sections 1, 3 and 4: the type's name, the entity's name
         // and the id the entity's records come under.
@@ -259,32 +331,45 @@ bool RecordDecoder::decodeFrame(std::uint8_t const* frame, std::uint32_t length,
         Kiv::Ptr<KivType> type = KivType::typeNode(typeName);
         if (type && !type->isEntity()) type = nullptr;
         entities_[id] = type;
-        line << "type " << Kiv::valueToStrep(typeName) << "  name " << Kiv::valueToStrep(entityName) << "  id " << id
-             << (type ? "" : "  (type not known here)");
+        line.text("type " + Kiv::valueToStrep(typeName).stdString() + "  name " +
+                  Kiv::valueToStrep(entityName).stdString() + "  id " + std::to_string(id) +
+                  (type ? "" : "  (type not known here)"));
+        line.json("type", jsonString(typeName.data(), typeName.size()));
+        line.json("entityName", jsonString(entityName.data(), entityName.size()));
+        line.json("id", std::to_string(id));
+        line.json("typeKnown", type ? "true" : "false");
       } else if (a == Kiv::NboAttrLog::syncModeAttrId) {
         std::uint32_t const mode = in->nextU32();
-        line << mode << " " << syncModeName(Kiv::StreamAdapter::SyncModeInstance(mode));
+        char const* modeName = syncModeName(Kiv::StreamAdapter::SyncModeInstance(mode));
+        line.text(std::to_string(mode) + " " + modeName);
+        line.json("syncMode", std::to_string(mode));
+        line.json("syncModeName", jsonString(modeName, std::strlen(modeName)));
       } else if (attr && attr->isCollection() && attr->keyType() && Payload::readable(*attr->keyType()) &&
                  attr->type() && Payload::readable(*attr->type())) {
-        line << "key " << payload.value(*attr->keyType());
-        line << "  " << payload.value(*attr->type());
+        line.both("key ", "key", payload.value(*attr->keyType()));
+        line.both("  ", "value", payload.value(*attr->type()));
       } else if (deleted && deleted->keyType() && Payload::readable(*deleted->keyType())) {
-        line << "key " << payload.value(*deleted->keyType());
+        line.both("key ", "key", payload.value(*deleted->keyType()));
       } else if (attr && !attr->isCollection() && attr->type() && isBuiltin<Kiv::String8>(*attr->type())) {
-        line << payload.chunk();
+        payload.chunk(line);
       } else if (attr && !attr->isCollection() && attr->type() && Payload::readable(*attr->type())) {
-        line << payload.value(*attr->type());
+        line.both("", "value", payload.value(*attr->type()));
       } else {
-        line << "hex " << payload.rest();
+        line.both("hex ", "hex", payload.rest());
       }
     }
-    if (payload.remaining()) line << "  unread " << payload.rest();
+    if (payload.remaining()) line.both("  unread ", "unread", payload.rest());
   } catch (Kiv::Exception const& e) {
     fail((context.empty() ? "" : context + ": ") + e.message().stdString(), frame, 4 + std::size_t{length}, at);
     return false;
   }
   ++records_;
-  out_ << offsetColumn(at) << line.str() << '\n';
+  if (options_.json) {
+    if (options_.hex) line.json("bytes", "\"" + hexOf(frame, 4 + std::size_t{length}) + "\"");
+    out_ << line.object() << '\n';
+    return true;
+  }
+  out_ << offsetColumn(at) << line.text() << '\n';
   if (options_.hex) hexLines(frame, 4 + std::size_t{length});
   return true;
 }
@@ -293,9 +378,18 @@ void RecordDecoder::fail(std::string const& what, std::uint8_t const* frame, std
   failed_ = true;
   failure_ = what;
   failureOffset_ = at;
+  std::size_t const shown = available < 256 ? available : 256;
+  if (options_.json) {
+    Line line;
+    line.json("offset", std::to_string(at));
+    line.json("malformed", jsonString(what));
+    if (options_.hex) line.json("bytes", "\"" + hexOf(frame, shown) + "\"");
+    out_ << line.object() << '\n';
+    return;
+  }
   out_ << offsetColumn(at) << "malformed frame: " << what << '\n';
   // The bytes of the frame as far as they go, a few lines at most.
-  if (options_.hex) hexLines(frame, available < 256 ? available : 256);
+  if (options_.hex) hexLines(frame, shown);
 }
 
 void RecordDecoder::hexLines(std::uint8_t const* bytes, std::size_t n) {

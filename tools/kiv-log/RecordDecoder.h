@@ -57,6 +57,9 @@ class RecordDecoder {
   struct Options {
     // Each frame's bytes after its line.
     bool hex = false;
+    // One JSON object a line per record instead of the listing (see
+    // kiv-log --help): the same fields, named; strings whole.
+    bool json = false;
     // String bytes shown before a string is cut.
     std::size_t shownStringBytes = 40;
   };

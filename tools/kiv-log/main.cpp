@@ -11,7 +11,7 @@
 namespace {
 
 char const help[] =
-    R"help(usage: kiv-log [--hex] [FILE | -]
+    R"help(usage: kiv-log [--hex] [--json] [FILE | -]
 
 Decodes a captured attribute-log byte stream (the bytes one end of a
 connection wrote, as a writer's tap or a stream's recording captures them)
@@ -19,6 +19,8 @@ and prints one line per record. Reads FILE, or standard input when FILE is
 missing or '-'.
 
   --hex     after each record's line, its frame's bytes, sixteen to a line
+            (with --json, as the field "bytes")
+  --json    one JSON object a line per record instead (below)
   --help    this text
 
 Each line is
@@ -63,6 +65,28 @@ orphan record, or a stream that ends inside a frame) is shown as
 
 and ends the decoding.
 
+With --json, each record is one JSON object on a line, for scripts, with
+the fields that a record has of these:
+
+  offset, length        the frame's first byte in the stream, its size
+  entity, attribute     the ids (attribute negative for a deletion)
+  name                  the attribute's name ("orphan", "syncMode")
+  kind                  "record" or "marker"
+  reassert, deletion    true or false; deletion only when true
+  marker, arg           "begin", "abort" or "end", and its argument
+  type, entityName, id, typeKnown
+                        an orphan record's type and entity name, the id
+                        it gives, and whether this program knows the type
+  key, value            a member's key and value (a tap device as
+                        {"name": "tap1", "fileno": 7}), a scalar's value
+  chunkTotal, chunkOffset, chunkLength, chunk, last
+                        a string chunk, its bytes whole
+  syncMode, syncModeName
+  hex, unread           bytes no type explains, in hex
+
+and a malformed frame is {"offset": N, "malformed": "WHAT"}. Strings hold
+one character per byte: printable ASCII as it is, other bytes as \u00XX.
+
 Exit status: 0 when every frame was decoded, 1 when a malformed frame
 stopped the decoding, 2 for bad usage or an input that cannot be read.
 )help";
@@ -87,6 +111,8 @@ int main(int argc, char** argv) {
     }
     if (!optionsEnd && arg == "--hex") {
       options.hex = true;
+    } else if (!optionsEnd && arg == "--json") {
+      options.json = true;
     } else if (!optionsEnd && arg == "--") {
       optionsEnd = true;
     } else if (!optionsEnd && arg.size() > 1 && arg[0] == '-') {
@@ -117,10 +143,11 @@ int main(int argc, char** argv) {
     }
     if (n < sizeof block) break;
   }
-  bool const readError = std::ferror(file) != 0;
+  // The reason, say "Is a directory", before closing can change errno.
+  int const readError = std::ferror(file) ? errno : 0;
   if (!standardInput) std::fclose(file);
   if (readError) {
-    std::cerr << "kiv-log: cannot read " << source << "\n";
+    std::cerr << "kiv-log: cannot read " << source << ": " << std::strerror(readError) << "\n";
     return 2;
   }
   if (clean) clean = decoder.end();
