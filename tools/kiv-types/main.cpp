@@ -35,6 +35,7 @@ using Kiv::String8;
 
 char const* const help = R"help(usage: kiv-types LIBRARY
        kiv-types LIBRARY TYPE [ARG...] [-- OP...]
+       kiv-types --lua LIBRARY
        kiv-types --help
 
 Loads LIBRARY and shows the types it registers with the runtime's type
@@ -65,6 +66,13 @@ kiv-types LIBRARY
                  (reading it calls it, with the arguments listed after it),
                  internal-index (a collection whose members hold their own
                  key), or - for none of these.
+
+kiv-types --lua LIBRARY
+  The same types as a Lua table (the build makes the Wireshark dissector's
+  attribute names from it): per type its kind and its attributes, each with
+  id, name, type, key (a collection's key type) and func (a function);
+  framework attributes of id 0 are left out, a value type's fields are in
+  the order its values are written.
 
 kiv-types LIBRARY TYPE [ARG...] [-- OP...]
   Makes an instance of TYPE from its constructor arguments, prints
@@ -150,6 +158,38 @@ void list(std::vector<Ptr<KivType>> const& types) {
       std::cout << "\n";
     }
   }
+}
+
+std::string luaString(String8 const& s) {
+  std::string q = "\"";
+  for (char c : s.stdString()) {
+    if (c == '"' || c == '\\') q += '\\';
+    q += c;
+  }
+  return q + "\"";
+}
+
+// The types as a Lua table, for tools that decode attribute-log captures
+// without the registry (the Wireshark dissector): per type its kind and,
+// by id, each attribute's name, type and key type, function attributes
+// marked; a value type's fields in the order its values are written.
+void listLua(std::vector<Ptr<KivType>> const& types, char const* library) {
+  std::cout << "-- The types " << library << " registers, by kiv-types --lua.\n{\n";
+  for (auto const& t : types) {
+    std::cout << "  [" << luaString(t->qualifiedName()) << "] = {\n    kind = "
+              << (t->isEntity() ? "\"entity\"" : t->isValue() ? "\"value\"" : "\"object\"") << ",\n";
+    std::cout << "    attributes = {\n";
+    for (auto const& a : t->attrTable()->members()) {
+      if (!a->id() && !t->isValue()) continue;  // framework attributes, never on the wire
+      std::cout << "      { id = " << a->id() << ", name = " << luaString(a->name())
+                << ", type = " << luaString(String8(typeName(a->type())));
+      if (a->keyType()) std::cout << ", key = " << luaString(a->keyType()->qualifiedName());
+      if (a->isFunction()) std::cout << ", func = true";
+      std::cout << " },\n";
+    }
+    std::cout << "    },\n  },\n";
+  }
+  std::cout << "}\n";
 }
 
 // The adapter of the entity that `text` refers to (an entity's full name
@@ -427,15 +467,19 @@ int run(int argc, char** argv) {
     std::cout << help;
     return 0;
   }
+  bool const lua = !std::strcmp(argv[1], "--lua");
+  if (lua && argc != 3) throw Failure("usage: kiv-types --lua LIBRARY (see kiv-types --help)", 2);
+  char const* const library = argv[lua ? 2 : 1];
   std::set<KivType*> before;
   for (auto const& t : KivType::typeNodes()) before.insert(t.ptr());
-  if (!dlopen(argv[1], RTLD_NOW | RTLD_GLOBAL)) throw Failure(dlerror());
-  if (argc == 2) {
+  if (!dlopen(library, RTLD_NOW | RTLD_GLOBAL)) throw Failure(dlerror());
+  if (argc == 2 || lua) {
     std::vector<Ptr<KivType>> added;
     for (auto const& t : KivType::typeNodes())
       if (!before.count(t.ptr()) && t->isTypeNode()) added.push_back(t);
-    if (added.empty()) throw Failure(std::string(argv[1]) + " registers no type");
-    list(added);
+    if (added.empty()) throw Failure(std::string(library) + " registers no type");
+    if (lua) listLua(added, library);
+    else list(added);
     return 0;
   }
   std::vector<std::string> args, ops;
