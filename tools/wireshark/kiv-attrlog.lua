@@ -162,7 +162,8 @@ local function read_value(r, tree, type_name, pf)
     local range = r.take(s.size, type_name)
     local text
     if type_name == "bool" then
-      text = range:uint() ~= 0 and "true" or "false"
+      if range:uint() > 1 then malformed("bad bool byte " .. range:uint()) end
+      text = range:uint() == 1 and "true" or "false"
     elseif type_name == "unsigned long long" then
       text = tostring(range:uint64())
     elseif type_name == "int" then
