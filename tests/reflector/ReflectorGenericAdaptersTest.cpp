@@ -92,6 +92,39 @@ TEST_F(ReflectorGenericIf, InstantiationTakesFiveReferencesOrNoneAndNamesTheArgu
   EXPECT_FALSE(op(bare, StateReflector::clockAttrId, opGet)) << "no clock: no adapter";
 }
 
+TEST_F(ReflectorGenericIf, TopologyAndPortReflectorsAreMadeOnTheirOwnFromTheirListedArguments) {
+  port("t", "Ethernet1").first->stateIs(PortState::forwarding);
+  auto const status1 = topoStatus->topoStatus("t")->topoPortStatus(intf("Ethernet1"));
+  G const topo = TopoStateReflector::_fwkType()->genericIf(
+      GenericIf::list({str("t"), ref(topoConfig->topoConfig("t")), ref(topoStatus->topoStatus("t")), ref(brConfig),
+                       ref(brStatus), ref(topoConfig), ref(clock)}),
+      false);
+  TopoStateReflector* const t = objectOf<TopoStateReflector>(topo);
+  ASSERT_TRUE(t);
+  EXPECT_TRUE(t->initialized());
+  EXPECT_TRUE(t->hasNotificationActive());
+  EXPECT_EQ(t->topoPortStateReflectors(), 1u);
+  port("t", "Ethernet2");
+  EXPECT_EQ(t->topoPortStateReflectors(), 2u) << "its notification is on: a new port gets a reflector";
+  runUntil(1.0);
+  EXPECT_EQ(status1->state(), PortState::forwarding);
+
+  auto const portType = TopoPortStateReflector::_fwkType();
+  G const bare = portType->genericIf(
+      GenericIf::list({intfArg("Ethernet9"), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}),
+      true);
+  ASSERT_TRUE(objectOf<TopoPortStateReflector>(bare));
+  EXPECT_TRUE(bare->isConst());
+  EXPECT_EQ(objectOf<TopoPortStateReflector>(bare)->intfId(), intf("Ethernet9"));
+  EXPECT_TRUE(failsWith([&] { portType->genericIf(GenericIf::list({str("Ethernet9")}), false); }, Id::type, "intfId"));
+  EXPECT_TRUE(failsWith(
+      [&] {
+        TopoStateReflector::_fwkType()->genericIf(
+            GenericIf::list({str("t"), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}), false);
+      },
+      Id::unknownArg, "TopoStateReflector"));
+}
+
 TEST_F(ReflectorGenericIf, AdapterIsTypedClonesReplacesItsReflectorAndReadsOnlyNoneFromText) {
   G const g = root();
   StateReflector* const r = objectOf<StateReflector>(g);
