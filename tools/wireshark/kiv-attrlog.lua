@@ -41,7 +41,6 @@ local f = {
   marker = ProtoField.uint8("kivattrlog.marker", "Transaction marker", base.DEC, marker_types),
   marker_arg = ProtoField.uint32("kivattrlog.marker_arg", "Marker argument"),
   reassert = ProtoField.uint8("kivattrlog.reassert", "Reassert", base.DEC, { [0] = "no", [1] = "yes" }),
-  header_rest = ProtoField.bytes("kivattrlog.header_rest", "Header fields not known here"),
   token = ProtoField.uint8("kivattrlog.token", "Token"),
   section = ProtoField.uint8("kivattrlog.section", "Payload section"),
   orphan_type = ProtoField.string("kivattrlog.orphan.type", "Orphan type"),
@@ -185,7 +184,7 @@ local function read_value(r, tree, type_name, pf)
   local parts = {}
   for _, a in ipairs(registry[type_name].attributes) do
     if not a.func then
-      parts[#parts + 1] = a.name .. " " .. read_value(r, sub, a.type, value_fields[type_name][a.name])
+      parts[#parts + 1] = a.name .. " " .. read_value(r, sub, a.type, value_fields[type_name][a.name] or f.value)
     end
   end
   local text = table.concat(parts, "  ")
@@ -197,11 +196,10 @@ local function read_value(r, tree, type_name, pf)
 end
 
 -- The header after the length word, in its own function so that a header
--- field added later changes only this: the fields in order, and the
--- payload's start. Bytes between the known fields and the begin token are
--- a newer writer's fields, shown and skipped.
+-- field added later changes only this and header_size: the fields in
+-- order, and where the payload's begin token is.
 local header_size = 19
-local function read_header(tvb, tree, frame_length)
+local function read_header(tvb, tree)
   local h = {}
   h.entity = tvb(4, 8):uint64()
   h.attr = tvb(12, 4):int()
@@ -222,10 +220,10 @@ local function read_header(tvb, tree, frame_length)
   return h
 end
 
-local function decode_frame(tvb, pinfo, tree, entities)
+local function decode_frame(tvb, tree, entities)
   local length = tvb(0, 4):uint()
   local ft = tree:add(kivlog, tvb(), "Attribute-log frame")
-  local h = read_header(tvb, ft, length)
+  local h = read_header(tvb, ft)
   local summary = "entity " .. tostring(h.entity)
   local ok, err = pcall(function()
     if h.kind > 1 then malformed("bad record kind " .. h.kind) end
@@ -359,7 +357,7 @@ function kivlog.dissector(tvb, pinfo, tree)
       break
     end
     local frame = tvb(offset, 4 + length):tvb()
-    local summary, reason = decode_frame(frame, pinfo, root, entities)
+    local summary, reason = decode_frame(frame, root, entities)
     summaries[#summaries + 1] = summary
     if reason then
       summaries[#summaries] = summary .. ": " .. mark_malformed(tvb(offset, 4 + length), root, reason)
