@@ -32,7 +32,9 @@
 // A payload that no type explains (an unknown entity id or attribute, or a
 // type this decoder cannot read) is shown as hex; bytes a record leaves
 // unread are shown as hex after its values. With `hex`, every frame's bytes
-// follow its line, sixteen to a line.
+// follow its line, sixteen to a line. With `json`, each record (and a
+// malformed frame) is one JSON object on a line instead, the same fields
+// named (kiv-log --help lists them), strings whole.
 //
 // Whatever the Demuxer rejects as a malformed frame ends the decoding: a
 // bad length word, a bad kind, reassert flag or transaction type, a missing
