@@ -7,6 +7,7 @@
 // Kiv::KivType and Kiv::GenericIf. Every failure is reported in the words of
 // the command line: the argument, attribute, key or value at fault.
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <algorithm>
@@ -41,9 +42,10 @@ char const* const help = R"help(usage: kiv-types LIBRARY
 Loads LIBRARY and shows the types it registers with the runtime's type
 registry, or makes an instance of TYPE and applies operations to it through
 generic access. LIBRARY is a path to a shared library (one with a '/'), or a
-file name that the dynamic loader looks up, first beside the libraries this
-kiv-types came with (the lib folder of its installation or its build), so
-that libBridgingTestSupport.so is the product installed or built with it.
+file name looked for first beside the libraries this kiv-types came with
+(the lib folder of its installation, or its build folder), then as the
+dynamic loader finds it; so libBridgingTestSupport.so is the product
+installed or built with this kiv-types.
 
 kiv-types LIBRARY
   Lists every type the library registers. Per type:
@@ -461,6 +463,30 @@ Ptr<GenericIf> construct(std::string const& typeNameText, std::vector<std::strin
   return type->genericIf(Ptr<GenericIf const>(list), false);
 }
 
+// Loads the library `name`. A name without a folder is looked for first
+// beside the runtime library this program runs with (the lib folder of an
+// installation) and in the product's build folder, then as the dynamic
+// loader finds it; the folders are searched here rather than through the
+// program's run path, which a sanitizer's dlopen does not consult.
+void* openLibrary(char const* name) {
+  if (!std::strchr(name, '/')) {
+    std::vector<std::string> folders;
+    Dl_info runtime;
+    if (dladdr(reinterpret_cast<void*>(&KivType::typeNodes), &runtime) && runtime.dli_fname) {
+      std::string const path = runtime.dli_fname;
+      if (path.rfind('/') != std::string::npos) folders.push_back(path.substr(0, path.rfind('/')));
+    }
+#ifdef KIV_TYPES_PRODUCT_DIR
+    folders.push_back(KIV_TYPES_PRODUCT_DIR);
+#endif
+    for (auto const& folder : folders) {
+      std::string const path = folder + "/" + name;
+      if (::access(path.c_str(), F_OK) == 0) return dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
+    }
+  }
+  return dlopen(name, RTLD_NOW | RTLD_GLOBAL);
+}
+
 int run(int argc, char** argv) {
   if (argc < 2) throw Failure("usage: kiv-types LIBRARY [TYPE [ARG...] [-- OP...]] (see kiv-types --help)", 2);
   if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
@@ -472,7 +498,7 @@ int run(int argc, char** argv) {
   char const* const library = argv[lua ? 2 : 1];
   std::set<KivType*> before;
   for (auto const& t : KivType::typeNodes()) before.insert(t.ptr());
-  if (!dlopen(library, RTLD_NOW | RTLD_GLOBAL)) throw Failure(dlerror());
+  if (!openLibrary(library)) throw Failure(dlerror());
   if (argc == 2 || lua) {
     std::vector<Ptr<KivType>> added;
     for (auto const& t : KivType::typeNodes())
