@@ -191,8 +191,13 @@ bool SocketAddress::accepting() const {
     fd = connected(reinterpret_cast<sockaddr const*>(&addr), sizeof addr, 1);
   }
   if (fd < 0) return false;
+  // A listener that is going away (a killed process whose descriptors the
+  // system is still closing) drops the connections it has not accepted:
+  // the probe sees its end at once. One that stays leaves it open.
+  pollfd p{fd, POLLIN, 0};
+  bool const stays = ::poll(&p, 1, 500) == 0;
   ::close(fd);
-  return true;
+  return stays;
 }
 
 }  // namespace BridgeSim

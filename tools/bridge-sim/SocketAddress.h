@@ -33,8 +33,9 @@ struct SocketAddress {
   int listenOn(std::string& shown, std::string& note) const;
   // A connected socket; throws BadInput saying why it cannot connect.
   int connectTo() const;
-  // Whether a listener accepts connections here now (waits at most a
-  // second for a TCP answer).
+  // Whether a listener accepts connections here and keeps doing so: a
+  // connection is made (given at most a second) and must stay open for
+  // half a second.
   bool accepting() const;
 };
 
