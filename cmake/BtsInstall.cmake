@@ -7,6 +7,8 @@
 #                            "Kiv/Entity.h" and "reflector/TopoStateReflector.h"
 #                            with one include folder
 #   bin/                     every program under tools/
+#   share/bridging-test-support/scenarios/   bridge-sim's example scenarios
+#                            (installed by tools/bridge-sim)
 #   lib/cmake/BridgingTestSupport/   the CMake package: imported targets
 #                            BridgingTestSupport::{BridgingTestSupport,kiv,Lumo,Pyrel}
 #   lib/pkgconfig/           one pkg-config file per library

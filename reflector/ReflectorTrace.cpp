@@ -7,4 +7,10 @@ Kiv::TraceHandle& reflectorTraceHandle() {
   return handle;
 }
 
+namespace {
+// The handle is registered when the library loads, so that a host can list
+// it among the handles it offers before the first trace.
+[[maybe_unused]] Kiv::TraceHandle const& reflectorTraceAtLoad = reflectorTraceHandle();
+}  // namespace
+
 }  // namespace Bridging

@@ -173,8 +173,8 @@ void Demuxer::receive() {
   }
   if (!stream_->open()) {
     if (in_->unread() != 0) {
-      reject(format("truncated frame: the stream ended %llu bytes into it",
-                    static_cast<unsigned long long>(in_->unread())),
+      reject(format("truncated frame: the stream ended %llu byte%s into it",
+                    static_cast<unsigned long long>(in_->unread()), in_->unread() == 1 ? "" : "s"),
              offset());
     }
     close(stream_->failure().empty() ? String8("connection closed by the peer") : stream_->failure());

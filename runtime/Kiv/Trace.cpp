@@ -88,6 +88,14 @@ void TraceHandle::configure(String8 const& name, bool enabled, std::uint16_t lev
   }
 }
 
+std::vector<String8> TraceHandle::names() {
+  std::vector<String8> result;
+  for (auto const& h : registry().handles) {
+    if (result.empty() || result.back() != h.first) result.push_back(h.first);
+  }
+  return result;
+}
+
 TraceHandle& traceHandle(String8 const& name) {
   auto& lifetime = registry().lifetime;
   auto it = lifetime.find(name);

@@ -67,6 +67,9 @@ class KIV_API TraceHandle {
   // Applies to every live handle named `name` and is remembered for handles
   // of that name made later.
   static void configure(String8 const& name, bool enabled, std::uint16_t levelMask);
+  // The names of the live handles, sorted, each once: what a host can offer
+  // its user to configure.
+  static std::vector<String8> names();
 
  private:
   void update() noexcept { active_ = enabled_ ? levelMask_ : 0; }

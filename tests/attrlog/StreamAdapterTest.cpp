@@ -429,17 +429,26 @@ TEST(MalformedFrame, IsRejectedByNameAndOffsetClosesAndChangesNothing) {
 }
 
 TEST(MalformedFrame, StreamEndingInsideAFrameIsTruncation) {
-  Kiv::eventLoop().reset();
-  auto pair = Kiv::MemoryByteStream::pairIs();
-  auto demuxer = Demuxer::DemuxerIs(pair.second);
-  std::string reason;
-  demuxer->closedCallbackIs([&](Kiv::String8 const& r) { reason = r.stdString(); });
-  auto const bytes = unhex("00 00 00 16 00 00 00 00 00 00 00 05 ");
-  pair.first->write(bytes.data(), bytes.size());
-  pair.first->close();
-  drain();
-  EXPECT_EQ(reason, "truncated frame: the stream ended 12 bytes into it (frame at offset 0)");
-  EXPECT_FALSE(demuxer->open());
+  struct Case {
+    char const* bytes;
+    char const* reason;
+  } const cases[] = {
+      {"00 00 00 16 00 00 00 00 00 00 00 05 ", "truncated frame: the stream ended 12 bytes into it (frame at offset 0)"},
+      {"00 ", "truncated frame: the stream ended 1 byte into it (frame at offset 0)"},
+  };
+  for (auto const& c : cases) {
+    Kiv::eventLoop().reset();
+    auto pair = Kiv::MemoryByteStream::pairIs();
+    auto demuxer = Demuxer::DemuxerIs(pair.second);
+    std::string reason;
+    demuxer->closedCallbackIs([&](Kiv::String8 const& r) { reason = r.stdString(); });
+    auto const bytes = unhex(c.bytes);
+    pair.first->write(bytes.data(), bytes.size());
+    pair.first->close();
+    drain();
+    EXPECT_EQ(reason, c.reason);
+    EXPECT_FALSE(demuxer->open());
+  }
 }
 
 }  // namespace

@@ -65,9 +65,9 @@ int Account::finish() {
     for (std::size_t i = 0; i < failures_.size(); ++i) out_ << (i ? ", " : "") << jsonString(failures_[i]);
     out_ << "]}" << std::endl;
   } else if (failed_ == 0) {
-    out_ << "all " << checks_ << " checks held" << std::endl;
+    out_ << (checks_ == 1 ? "the 1 check held" : "all " + std::to_string(checks_) + " checks held") << std::endl;
   } else {
-    out_ << failed_ << " of " << checks_ << " checks failed" << std::endl;
+    out_ << failed_ << " of " << checks_ << (checks_ == 1 ? " check failed" : " checks failed") << std::endl;
   }
   return failed_ == 0 ? 0 : 1;
 }

@@ -1,6 +1,9 @@
 #include "AgentQuery.h"
 
+#include <cstdio>
+
 #include "BadInput.h"
+#include "Kiv/Hash.h"
 #include "Kiv/Strep.h"
 #include "Tokens.h"
 
@@ -14,6 +17,36 @@ namespace {
 
 std::string text(Kiv::String8 const& s) { return Kiv::valueToStrep(s).stdString(); }
 std::string text(bool b) { return Kiv::valueToStrep(b).stdString(); }
+
+bool tapPresent(Config const& c, Kiv::String8 const& key) {
+  for (auto it = c.extTapDeviceIteratorConst(); it; ++it) {
+    if (it->key() == key) return true;
+  }
+  return false;
+}
+
+std::string hex(std::uint32_t h) {
+  char buf[12];
+  std::snprintf(buf, sizeof buf, "%08x", static_cast<unsigned>(h));
+  return buf;
+}
+
+std::uint32_t hashOf(std::string const& s) { return Kiv::hashBytes(s.data(), s.size()); }
+
+// The whole agent model in one short line: equal on both sides once the
+// mirror holds every value. Tap devices add up their hashes, so the map's
+// order does not matter.
+std::string modelSummary(Config const* config, Status const* status) {
+  if (!config || !status) return "nothing mirrored";
+  std::uint32_t taps = 0;
+  for (auto it = config->extTapDeviceIteratorConst(); it; ++it) {
+    taps += hashOf(text(it->key()) + Bridging::Orva::valueToStrep(it->value()).stdString());
+  }
+  std::string const name = status->fabricDeviceName().stdString();
+  return std::to_string(config->extTapDevices()) + " tap devices (hash " + hex(taps) + "), complete " +
+         text(config->complete()) + ", initialized " + text(status->initialized()) + ", fabric-device-name of " +
+         std::to_string(name.size()) + " bytes (hash " + hex(hashOf(name)) + ")";
+}
 
 }  // namespace
 
@@ -30,7 +63,10 @@ Change agentChange(std::string const& verb, Tokens& tokens) {
   }
   if (verb == "tap-del") {
     Kiv::String8 const key = tokens.string("a tap device key");
-    return [key](Config& c, Status&) { c.extTapDeviceDel(key); };
+    return [key](Config& c, Status&) {
+      if (!tapPresent(c, key)) throw BadInput("no tap device " + text(key));
+      c.extTapDeviceDel(key);
+    };
   }
   if (verb == "complete") {
     bool const v = tokens.boolean("complete");
@@ -75,6 +111,7 @@ std::string agentValue(Config const* config, Status const* status, std::string c
     return "absent";
   }
   if (query == "taps") return std::to_string(config ? config->extTapDevices() : 0u);
+  if (query == "model") return modelSummary(config, status);
   if (query == "complete") return config ? text(config->complete()) : "absent";
   if (query == "initialized") return status ? text(status->initialized()) : "absent";
   if (query == "fabric-device-name") return status ? text(status->fabricDeviceName()) : "absent";
@@ -85,9 +122,7 @@ struct AgentWatch::ConfigWatch : Config::Notifiee {
   explicit ConfigWatch(AgentWatch* w) : owner(w) {}
   void onExtTapDevice(Kiv::String8 key) override {
     auto const c = notifier();
-    bool present = false;
-    for (auto it = c->extTapDeviceIteratorConst(); it && !present; ++it) present = it->key() == key;
-    owner->print_("tap " + text(key) + (present ? " = " + Bridging::Orva::valueToStrep(c->extTapDevice(key)).stdString()
+    owner->print_("tap " + text(key) + (tapPresent(*c, key) ? " = " + Bridging::Orva::valueToStrep(c->extTapDevice(key)).stdString()
                                                 : std::string(" removed")));
   }
   void onComplete() override { owner->print_("complete = " + text(notifier()->complete())); }

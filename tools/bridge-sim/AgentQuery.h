@@ -8,7 +8,9 @@
 //   complete True          initialized True          fabric-device-name 'fabric0'
 //
 // Queries: "tap 'et1'" (the tap device's text form, or absent), "taps"
-// (their number), "complete", "initialized", "fabric-device-name".
+// (their number), "complete", "initialized", "fabric-device-name", and
+// "model": the whole model in one line (counts and hashes), equal on two
+// sides that hold the same values.
 #include <functional>
 #include <string>
 

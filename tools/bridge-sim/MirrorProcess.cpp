@@ -36,7 +36,7 @@ E const* mirrorOf(Kiv::Ptr<Kiv::Dir> const& dir, char const* name) {
 
 }  // namespace
 
-MirrorProcess::~MirrorProcess() { stop(); }
+MirrorProcess::~MirrorProcess() { end(); }
 
 void MirrorProcess::requireRunning(char const* what) const {
   if (!running()) throw BadInput(std::string(what) + " needs a mirror process: start it with 'mirror start'");
@@ -51,8 +51,18 @@ void MirrorProcess::start() {
   pid_t const pid = ::fork();
   if (pid < 0) throw BadInput("cannot start the mirror process");
   if (pid == 0) {
-    ::close(ctl[0]);
-    std::_Exit(mirrorProcessMain(ctl[1]));
+    // The child never returns into the caller's code: whatever happens,
+    // it ends here.
+    int status = exitFailed;
+    try {
+      ::close(ctl[0]);
+      status = mirrorProcessMain(ctl[1]);
+    } catch (std::exception const& e) {
+      std::cerr << "bridge-sim: the mirror process failed: " << e.what() << std::endl;
+    } catch (...) {
+      std::cerr << "bridge-sim: the mirror process failed" << std::endl;
+    }
+    std::_Exit(status);
   }
   ::close(ctl[1]);
   child_ = pid;
@@ -87,6 +97,11 @@ void MirrorProcess::restore() {
 }
 
 bool MirrorProcess::stop() {
+  requireRunning("mirror stop");
+  return end();
+}
+
+bool MirrorProcess::end() {
   if (!running()) return true;
   if (demuxer_) {
     sentBefore_ += demuxer_->writer()->sent();
@@ -133,6 +148,17 @@ std::string MirrorProcess::await(std::string const& query, std::string const& ex
   return control_->nextLine();
 }
 
+std::string MirrorProcess::mirroredModel(double timeout) {
+  requireRunning("mirror start and restore");
+  if (!linked()) return "no connection";
+  Kiv::Ptr<Kiv::NboAttrLog::Out> const out = demuxer_->writer();
+  pumpUntil([&] { return !linked() || (out->pending() == 0 && out->flowOutsWaiting() == 0 && !out->runningFlowOut()); },
+            timeout);
+  control_->send("sync " + std::to_string(out->sent()) + "\t" + std::to_string(timeout));
+  if (!pumpUntil([&] { return control_->hasLine(); }, timeout + 5.0)) return "no answer from the mirror process";
+  return control_->nextLine();
+}
+
 void MirrorProcess::change(std::string const& line) {
   requireRunning("a mirror change");
   control_->send(line);
@@ -153,6 +179,12 @@ int mirrorProcessMain(int controlFd) {
     double deadline = 0.0;
     bool on = false;
   } awaiting;
+  // A sync: report the model once the connection has brought `bytes`.
+  struct {
+    std::uint64_t bytes = 0;
+    double deadline = 0.0;
+    bool on = false;
+  } syncing;
   auto value = [&](std::string const& query) {
     return agentValue(mirrorOf<Bridging::Orva::Config>(dir, "agentConfig"),
                       mirrorOf<Bridging::Orva::Status>(dir, "agentStatus"), query);
@@ -174,6 +206,10 @@ int mirrorProcessMain(int controlFd) {
         awaiting.expected = rest.substr(a + 1, b - a - 1);
         awaiting.deadline = Kiv::now() + std::atof(rest.c_str() + b + 1);
         awaiting.on = true;
+      } else if (verb == "sync") {
+        syncing.bytes = std::strtoull(rest.c_str(), nullptr, 10);
+        syncing.deadline = Kiv::now() + std::atof(rest.c_str() + rest.find('\t') + 1);
+        syncing.on = true;
       } else if (verb == "bye") {
         quit = true;
       } else {
@@ -197,6 +233,16 @@ int mirrorProcessMain(int controlFd) {
       if (v == awaiting.expected || Kiv::now() >= awaiting.deadline) {
         control.send(v);
         awaiting.on = false;
+      }
+    }
+    if (syncing.on) {
+      std::uint64_t const read = demuxer ? demuxer->offset() : 0;
+      if (read >= syncing.bytes || Kiv::now() >= syncing.deadline) {
+        std::string const v = value("model");
+        control.send(read >= syncing.bytes ? v
+                                           : v + " after reading " + std::to_string(read) + " of the " +
+                                                 std::to_string(syncing.bytes) + " bytes sent");
+        syncing.on = false;
       }
     }
     loop.runUntil(Kiv::now() + 0.001);

@@ -32,7 +32,17 @@ class MirrorProcess {
   // A new connection, on which the agent entities are mounted again.
   void restore();
   // Ends the mirror process; returns false when it did not end well.
+  // Throws BadInput when none runs.
   bool stop();
+  // Ends the mirror process, if one runs, at the end of a run.
+  bool end();
+
+  // Once this side has handed every byte of the connection to the stream,
+  // the mirror's agent model (the "model" query of AgentQuery.h) when it
+  // has read them all, or what it holds after `timeout` seconds: after
+  // start() and restore(), equal to this side's once the mirror holds the
+  // model, so that the next change can rely on it.
+  std::string mirroredModel(double timeout);
 
   // The mirror's value of `query` (AgentQuery.h), once it equals
   // `expected` or `timeout` seconds have passed.

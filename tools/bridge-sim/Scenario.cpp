@@ -45,9 +45,12 @@ char const scenarioHelp[] = R"(SCENARIO LANGUAGE
   initialized BOOL               set the agent Status's initialized flag
   fabric-device-name STRING      set the agent Status's fabric device name
   mirror start                   fork the mirror process and mirror the agent's
-                                 Config and Status to it over a socket pair
+                                 Config and Status to it over a socket pair;
+                                 returns once the mirror holds them (a check:
+                                 it fails after 10 s of real time)
   mirror break                   break the connection
-  mirror restore                 connect again; the mirror resynchronises
+  mirror restore                 connect again; returns once the mirror has
+                                 resynchronised (a check, as for start)
   mirror stop                    end the mirror process
   mirror CHANGE                  make an agent change (tap, tap-del, complete,
                                  initialized, fabric-device-name) on the mirror
@@ -128,6 +131,12 @@ Action agentExpectation(Tokens& t, bool onMirror) {
     }
     r.expect(what, expected, found);
   };
+}
+
+// After the mirror starts or reconnects: the next line may rely on it.
+void mirrorHoldsModel(ScenarioRun& r) {
+  r.expect("the mirror's agent model", agentValue(r.model.agentConfig.ptr(), r.model.agentStatus.ptr(), "model"),
+           r.mirror.mirroredModel(10.0));
 }
 
 Action expectation(Tokens& t) {
@@ -242,9 +251,19 @@ std::map<std::string, Parser> const& commands() {
       {"mirror",
        [](Tokens& t) -> Action {
          std::string const what = t.word("start, break, restore, stop or an agent change");
-         if (what == "start") return [](ScenarioRun& r) { r.mirror.start(); };
+         if (what == "start") {
+           return [](ScenarioRun& r) {
+             r.mirror.start();
+             mirrorHoldsModel(r);
+           };
+         }
          if (what == "break") return [](ScenarioRun& r) { r.mirror.breakLink(); };
-         if (what == "restore") return [](ScenarioRun& r) { r.mirror.restore(); };
+         if (what == "restore") {
+           return [](ScenarioRun& r) {
+             r.mirror.restore();
+             mirrorHoldsModel(r);
+           };
+         }
          if (what == "stop") return [](ScenarioRun& r) { r.mirror.stop(); };
          if (!agentChangeVerb(what)) {
            throw BadInput("unknown mirror command '" + what +
@@ -264,23 +283,48 @@ std::map<std::string, Parser> const& commands() {
 
 }  // namespace
 
-Step Scenario::parseLine(std::string const& text, std::string const& file, int line) {
+// Whether `--listen` refuses the command whose words are `verb` and `next`.
+bool refusedByListen(std::string const& verb, std::string const& next) {
+  return verb == "advance" || verb == "mirror" || (verb == "expect" && next == "mirror");
+}
+
+std::string listenCommands() {
+  std::string list;
+  auto add = [&](std::string const& c) { list += (list.empty() ? "" : ", ") + c; };
+  for (auto const& c : commands()) {
+    if (!refusedByListen(c.first, "")) add(c.first);
+  }
+  for (char const* c : {"tap", "tap-del", "complete", "initialized", "fabric-device-name"}) add(c);
+  return list + " (all but 'expect mirror'), quit";
+}
+
+Step Scenario::parseLine(std::string const& text, std::string const& file, int line, Mode mode) {
   Step step{file, line, text, nullptr};
   try {
     Tokens t(text);
     if (t.atEnd()) return step;
     std::string const verb = t.word("a command");
+    if (mode == Mode::listen) {
+      Tokens ahead(text);
+      ahead.optionalWord();
+      std::string const next = ahead.optionalWord();
+      if (refusedByListen(verb, next)) {
+        throw BadInput("'" + verb + (verb == "expect" ? " " + next : std::string()) +
+                       "' is not accepted by --listen, whose event loop runs on real time without a mirror "
+                       "process; it accepts " + listenCommands());
+      }
+    }
     if (agentChangeVerb(verb)) {
       auto change = agentChange(verb, t);
       step.run = [change](ScenarioRun& r) { change(*r.model.agentConfig, *r.model.agentStatus); };
     } else {
       auto const it = commands().find(verb);
-      if (it == commands().end()) throw BadInput("unknown command '" + verb + "' (see bridge-sim --help)");
+      if (it == commands().end()) throw BadInput("unknown command '" + printable(verb, 40) + "' (see bridge-sim --help)");
       step.run = it->second(t);
     }
     t.end();
   } catch (BadInput const& e) {
-    throw ScenarioError(file + ":" + std::to_string(line) + ": " + e.what());
+    throw ScenarioError(located(file, line, text, e.what()));
   }
   return step;
 }
@@ -292,6 +336,8 @@ Scenario Scenario::parse(std::istream& in, std::string const& file) {
     Step step = parseLine(text, file, line);
     if (step.run) s.steps_.push_back(std::move(step));
   }
+  if (in.bad()) throw ScenarioError(file + ": cannot read the file");
+  if (s.steps_.empty()) throw ScenarioError(file + ": no command in the file (an empty scenario proves nothing)");
   return s;
 }
 
@@ -306,11 +352,11 @@ bool ScenarioRun::runStep(Step const& step, std::ostream& err) {
   try {
     step.run(*this);
   } catch (BadInput const& e) {
-    throw ScenarioError(step.file + ":" + std::to_string(step.line) + ": " + e.what());
+    throw ScenarioError(located(step.file, step.line, step.text, e.what()));
   } catch (Kiv::Exception const& e) {
-    throw ScenarioError(step.file + ":" + std::to_string(step.line) + ": " + e.message().stdString());
+    throw ScenarioError(located(step.file, step.line, step.text, e.message().stdString()));
   }
-  if (failed_) err << step.file << ":" << step.line << ": " << failure_ << std::endl;
+  if (failed_) err << located(step.file, step.line, step.text, failure_) << std::endl;
   return !failed_;
 }
 

@@ -33,12 +33,19 @@ struct ScenarioError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Where commands are read: a scenario file runs on simulated time with a
+// mirror process at hand; --listen takes them on standard input while its
+// event loop runs on real time, so it refuses the commands that need
+// either (advance, mirror ..., expect mirror) before anything happens.
+enum class Mode { script, listen };
+
 class Scenario {
  public:
-  // Reads every line of `in`; throws ScenarioError for the first bad one.
+  // Reads every line of `in`; throws ScenarioError for the first bad one,
+  // and for a file without a command.
   static Scenario parse(std::istream& in, std::string const& file);
   // One command line, for a line read interactively.
-  static Step parseLine(std::string const& text, std::string const& file, int line);
+  static Step parseLine(std::string const& text, std::string const& file, int line, Mode mode = Mode::script);
   std::vector<Step> const& steps() const noexcept { return steps_; }
 
  private:
@@ -72,5 +79,7 @@ class ScenarioRun {
 
 // The scenario language, as --help prints it.
 extern char const scenarioHelp[];
+// The commands that --listen accepts, comma-separated.
+std::string listenCommands();
 
 }  // namespace BridgeSim

@@ -1,9 +1,9 @@
 #include "SocketModes.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -38,18 +38,10 @@ void catchInterrupts() {
   ::signal(SIGPIPE, SIG_IGN);
 }
 
-sockaddr_un address(std::string const& option, std::string const& path) {
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (path.empty() || path.size() >= sizeof addr.sun_path) {
-    throw BadInput(option + " " + path + ": a socket path must have 1 to " + std::to_string(sizeof addr.sun_path - 1) +
-                   " bytes");
-  }
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  return addr;
-}
-
 void say(std::string const& line) { std::cout << line << std::endl; }
+
+// The close reason of a stream that ended at a frame boundary.
+char const peerClosed[] = "connection closed by the peer";
 
 // Runs the loop on real time until `quit` or an interrupt.
 void serve(bool const& quit) {
@@ -60,18 +52,18 @@ void serve(bool const& quit) {
 
 }  // namespace
 
-int listenMain(std::string const& path, Model& model, Sizes const& sizes, Capture& capture) {
-  sockaddr_un const addr = address("--listen", path);
-  int const listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (::bind(listener, reinterpret_cast<sockaddr const*>(&addr), sizeof addr) != 0 || ::listen(listener, 8) != 0) {
-    std::string const why = std::strerror(errno);
-    ::close(listener);
-    throw BadInput("--listen " + path + ": cannot bind the socket (" + why + ")");
-  }
+int listenMain(SocketAddress const& address, Model& model, Sizes const& sizes, Capture& capture) {
+  std::string shown, note;
+  int const listener = address.listenOn(shown, note);
+  if (!note.empty()) say(note);
   catchInterrupts();
   model.build(sizes);
   Kiv::eventLoop().advance(0.001);
-  std::vector<Kiv::Ptr<Demuxer>> peers;
+  struct Peer {
+    Kiv::Ptr<Demuxer> demuxer;
+    int fd;
+  };
+  std::vector<Peer> peers;
   Kiv::eventLoop().fdWatchIs(listener, POLLIN, [&](short) {
     int const fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) return;
@@ -80,7 +72,7 @@ int listenMain(std::string const& path, Model& model, Sizes const& sizes, Captur
     peer->closedCallbackIs([](Kiv::String8 const& why) { say("a peer left: " + why.stdString()); });
     peer->mount(model.agentConfig);
     peer->mount(model.agentStatus);
-    peers.push_back(peer);
+    peers.push_back({peer, fd});
     say("a peer connected; it mirrors the agent Config and Status");
   });
 
@@ -108,50 +100,84 @@ int listenMain(std::string const& path, Model& model, Sizes const& sizes, Captur
         return;
       }
       try {
-        Step const step = Scenario::parseLine(line, "stdin", lineNo);
+        Step const step = Scenario::parseLine(line, "stdin", lineNo, Mode::listen);
         if (step.run) run.runStep(step, std::cerr);
       } catch (ScenarioError const& e) {
         std::cerr << e.what() << std::endl;
       }
     }
   });
-  say("serving the agent model on " + path + "; scenario commands on standard input, 'quit' to end");
+  say("serving the agent model on " + shown + "; scenario commands on standard input, 'quit' to end");
   serve(quit);
   Kiv::eventLoop().fdWatchDel(0);
   Kiv::eventLoop().fdWatchDel(listener);
-  for (auto const& p : peers) p->close("the agent ends");
+
+  // The orderly end: every peer's connection is shut on this side once its
+  // writer has handed everything over, while the socket still listens, so
+  // that a mirror can tell this end from a listener that died.
+  auto const open = [&] {
+    std::size_t n = 0;
+    for (auto const& p : peers) n += p.demuxer->open();
+    return n;
+  };
+  auto const sending = [&] {
+    for (auto const& p : peers) {
+      auto const& out = p.demuxer->writer();
+      if (p.demuxer->open() && (out->pending() != 0 || out->flowOutsWaiting() != 0)) return true;
+    }
+    return false;
+  };
+  auto& loop = Kiv::eventLoop();
+  double const until = Kiv::now() + 5.0;
+  while (sending() && Kiv::now() < until) loop.runUntil(Kiv::now() + 0.01);
+  for (auto const& p : peers) {
+    if (p.demuxer->open()) ::shutdown(p.fd, SHUT_WR);
+  }
+  while (open() != 0 && Kiv::now() < until) loop.runUntil(Kiv::now() + 0.01);
+  for (auto const& p : peers) p.demuxer->close("the agent ends");
   ::close(listener);
-  ::unlink(path.c_str());
+  if (!address.tcp) ::unlink(address.path.c_str());
   capture.write();
   return exitHeld;
 }
 
-int mirrorMain(std::string const& path) {
-  sockaddr_un const addr = address("--mirror", path);
-  int const fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (::connect(fd, reinterpret_cast<sockaddr const*>(&addr), sizeof addr) != 0) {
-    std::string const why = std::strerror(errno);
-    ::close(fd);
-    throw BadInput("--mirror " + path + ": cannot connect (" + why + ")");
-  }
+int mirrorMain(SocketAddress const& address, Capture& capture) {
+  int const fd = address.connectTo();
+  // A second descriptor keeps the connection open after the stream closes
+  // its own, until the listener has been asked whether it still accepts:
+  // the listener's orderly end waits for this side to close.
+  int const keep = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
   catchInterrupts();
+  Kiv::eventLoop().realTimeIs(true);
   AgentWatch watch([](std::string const& line) { say(line); });
   auto const dir = Kiv::Dir::DirIs("mirror");
   auto demuxer = Demuxer::DemuxerIs(Kiv::FdByteStream::FdByteStreamIs(fd), Demuxer::second);
+  capture.tap(demuxer);
   demuxer->mirrorDirIs(dir);
   bool ended = false;
+  std::string reason;
   demuxer->mirrorCallbackIs([&](Kiv::Ptr<Kiv::Entity> const& e) {
     say("mirroring " + Kiv::valueToStrep(e->name()).stdString());
     watch.watch(e);
   });
   demuxer->closedCallbackIs([&](Kiv::String8 const& why) {
-    say("connection closed: " + why.stdString());
+    reason = why.stdString();
+    say("connection closed: " + reason);
     ended = true;
   });
-  say("connected to " + path);
+  say("connected to " + address.text);
   serve(ended);
+  int status = exitHeld;
+  if (ended && reason != peerClosed) {
+    status = exitFailed;  // a broken connection
+  } else if (ended && !address.accepting()) {
+    say("the listener at " + address.text + " is gone: it ended without closing the connection in order");
+    status = exitFailed;
+  }
   demuxer->close("interrupted");
-  return exitHeld;
+  ::close(keep);
+  capture.write();
+  return status;
 }
 
 }  // namespace BridgeSim

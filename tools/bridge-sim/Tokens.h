@@ -4,7 +4,9 @@
 // Ethernet addresses quoted ('Ethernet1', '00:1c:73:00:00:01'), True and
 // False, decimal numbers, and tap devices as
 // Value('Bridging::Orva::Config::TapDevice', ** {'name': 'tap1', 'fileno': 7}).
-// Every reader throws BadInput naming what it expected and the column.
+// Every reader throws BadInput naming what it expected and the column; a
+// line with a NUL byte or bytes that are not UTF-8 is refused whole, at the
+// first such byte.
 #include <cstdint>
 #include <string>
 
@@ -57,5 +59,12 @@ class Tokens {
 
 // Whether `name` is a well-formed interface name (see Tokens::intf).
 bool intfNameValid(std::string const& name);
+
+// `text` as an error may quote it: control bytes and bytes that are not
+// UTF-8 as \xNN, and at most about `max` bytes, "..." marking a cut.
+std::string printable(std::string const& text, std::size_t max = 400);
+// "FILE:LINE: message", the message made printable; a long line's length
+// is added, since the message shows only part of it.
+std::string located(std::string const& file, int line, std::string const& text, std::string const& message);
 
 }  // namespace BridgeSim
