@@ -42,7 +42,7 @@ await() {
 # listen ADDRESS: starts a listener reading commands from descriptor 3 and
 # sets $address to where it serves.
 listen() {
-  rm -f "$dir/commands"
+  rm -f "$dir/commands" "$dir/listen.out"
   mkfifo "$dir/commands"
   "$sim" --listen "$1" --ports 2 --hosts 4 < "$dir/commands" > "$dir/listen.out" 2>&1 &
   listener=$!
