@@ -183,6 +183,7 @@ TEST(RecordDecoder, StopsAtAMalformedFrameWithItsOffset) {
       {"stream ending inside a frame", Bytes(complete.begin(), complete.end() - 1),
        "truncated frame: the stream ended 25 bytes into it"},
       {"stream ending inside a length word", Bytes{0, 0}, "truncated frame: the stream ended 2 bytes into it"},
+      {"stream ending one byte into a frame", Bytes{0}, "truncated frame: the stream ended 1 byte into it"},
   };
   for (auto const& c : cases) {
     std::ostringstream out;

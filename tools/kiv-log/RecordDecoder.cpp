@@ -242,7 +242,8 @@ bool RecordDecoder::bytesIs(void const* data, std::size_t n) {
 bool RecordDecoder::end() {
   if (failed_) return false;
   if (pending_.empty()) return true;
-  fail("truncated frame: the stream ended " + std::to_string(pending_.size()) + " bytes into it", pending_.data(),
+  fail("truncated frame: the stream ended " + std::to_string(pending_.size()) +
+           (pending_.size() == 1 ? " byte into it" : " bytes into it"), pending_.data(),
        pending_.size(), offset_);
   return false;
 }
