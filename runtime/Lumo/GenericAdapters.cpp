@@ -435,10 +435,129 @@ Pyrel::EthAddr ModelValue<Pyrel::EthAddr>::of(GenericConst const& g, Kiv::String
 
 Cursor::~Cursor() = default;
 
+// --- Observers
+
+template <class E>
+ModelObserverBase<E>::ModelObserverBase(Kiv::GenericIf* owner) : owner_(owner) {
+  this->isWeakReferenceIs(true);
+}
+
+template <class E>
+ModelObserverBase<E>::~ModelObserverBase() = default;
+
+template <class E>
+void ModelObserverBase<E>::kivRetire() {
+  owner_ = nullptr;
+  this->notifierIs(nullptr);
+}
+
+template <class E>
+void ModelObserverBase<E>::tell(Kiv::AttributeId id) {
+  if (!owner_) return;
+  GenericPtr const hold(owner_);  // the adapter stays while it hears
+  hold->onAttribute(id);
+}
+
+template <class E>
+template <class K>
+void ModelObserverBase<E>::tell(Kiv::AttributeId id, K const& key) {
+  if (!owner_) return;
+  GenericPtr const hold(owner_);
+  hold->onAttribute(id, Kiv::genericValue<K>(key, true));
+}
+
+template <>
+class ModelObserver<Topology::TopoPortConfig> : public ModelObserverBase<Topology::TopoPortConfig> {
+  using E = Topology::TopoPortConfig;
+
+ public:
+  using ModelObserverBase::ModelObserverBase;
+  void onState() override { tell(E::stateAttrId); }
+  void onFdbFlush() override { tell(E::fdbFlushAttrId); }
+  void onLowerAgingTime() override { tell(E::lowerAgingTimeAttrId); }
+};
+
+template <>
+class ModelObserver<Topology::TopoPortStatus> : public ModelObserverBase<Topology::TopoPortStatus> {
+  using E = Topology::TopoPortStatus;
+
+ public:
+  using ModelObserverBase::ModelObserverBase;
+  void onState() override { tell(E::stateAttrId); }
+  void onFdbFlushReport() override { tell(E::fdbFlushReportAttrId); }
+};
+
+template <>
+class ModelObserver<Topology::TopoConfig> : public ModelObserverBase<Topology::TopoConfig> {
+ public:
+  using ModelObserverBase::ModelObserverBase;
+  using ModelObserverBase::onTopoPortConfig;
+  void onTopoPortConfig(Pyrel::IntfId k) override { tell(Topology::TopoConfig::topoPortConfigAttrId, k); }
+};
+
+template <>
+class ModelObserver<Topology::Config> : public ModelObserverBase<Topology::Config> {
+ public:
+  using ModelObserverBase::ModelObserverBase;
+  using ModelObserverBase::onTopoConfig;
+  using ModelObserverBase::onVidToTopoMap;
+  void onTopoConfig(Kiv::Name k) override { tell(Topology::Config::topoConfigAttrId, k); }
+  void onVidToTopoMap(VlanId k) override { tell(Topology::Config::vidToTopoMapAttrId, k); }
+};
+
+template <>
+class ModelObserver<Topology::Inst::TopoStatus> : public ModelObserverBase<Topology::Inst::TopoStatus> {
+ public:
+  using ModelObserverBase::ModelObserverBase;
+  using ModelObserverBase::onTopoPortStatus;
+  void onTopoPortStatus(Pyrel::IntfId k) override { tell(Topology::Inst::TopoStatus::topoPortStatusAttrId, k); }
+};
+
+template <>
+class ModelObserver<Topology::Inst::Status> : public ModelObserverBase<Topology::Inst::Status> {
+ public:
+  using ModelObserverBase::ModelObserverBase;
+  using ModelObserverBase::onTopoStatus;
+  void onTopoStatus(Kiv::Name k) override { tell(Topology::Inst::Status::topoStatusAttrId, k); }
+};
+
+template <>
+class ModelObserver<Config> : public ModelObserverBase<Config> {
+ public:
+  using ModelObserverBase::ModelObserverBase;
+  using ModelObserverBase::onVlanConfig;
+  void onVlanConfig(VlanId k) override { tell(Config::vlanConfigAttrId, k); }
+};
+
+template <>
+class ModelObserver<FdbStatus> : public ModelObserverBase<FdbStatus> {
+ public:
+  using ModelObserverBase::ModelObserverBase;
+  using ModelObserverBase::onLearnedHost;
+  void onLearnedHost(Pyrel::EthAddr k) override { tell(FdbStatus::learnedHostAttrId, k); }
+};
+
+template <>
+class ModelObserver<Status> : public ModelObserverBase<Status> {
+ public:
+  using ModelObserverBase::ModelObserverBase;
+  using ModelObserverBase::onFdbStatus;
+  void onFdbStatus(Fid k) override { tell(Status::fdbStatusAttrId, k); }
+};
+
 // --- Entity adapters
 
 template <class E>
-ModelGenericIf<E>::~ModelGenericIf() = default;
+ModelGenericIf<E>::ModelGenericIf(Kiv::Ptr<E> const& entity, bool isConst) : entity_(entity), const_(isConst) {
+  if (!entity_) return;
+  observer_ = Kiv::make<ModelObserver<E>>(this);
+  observer_->notifierIs(entity_);
+}
+
+template <class E>
+ModelGenericIf<E>::~ModelGenericIf() {
+  if (observer_) observer_->kivRetire();
+}
 
 template <class E>
 bool ModelGenericIf<E>::isConst() const {

@@ -37,7 +37,9 @@
 // is changed by a refused operation.
 //
 // Writes go through the entities' own mutators, so observers hear of them
-// as of any compiled change. An adapter keeps its entity alive, and an
+// as of any compiled change; an entity adapter hears of every change of its
+// entity, whoever made it, and passes it to its attribute sink with the
+// attribute id (and the member's key, in its generic form). An adapter keeps its entity alive, and an
 // iterator keeps its adapter. Everything runs on the one activity thread.
 #include <cstdint>
 #include <optional>
@@ -105,12 +107,41 @@ class Cursor {
   virtual Cursor* clone() const = 0;
 };
 
+// The observer half of an entity adapter: a weak observer of the entity
+// that tells the adapter of each change, onAttribute(id) for a scalar
+// attribute and onAttribute(id, key) for a collection member. When the
+// adapter ends it is detached and forgets the adapter.
+template <class E>
+class ModelObserverBase : public E::Notifiee {
+ public:
+  explicit ModelObserverBase(Kiv::GenericIf* owner);
+  ~ModelObserverBase() override;
+  void kivRetire();
+
+ protected:
+  void tell(Kiv::AttributeId id);
+  template <class K>
+  void tell(Kiv::AttributeId id, K const& key);
+
+ private:
+  Kiv::GenericIf* owner_;  // non-owning back pointer: the adapter owns this observer
+};
+
+// One per entity class, with a callback per attribute of the class.
+template <class E>
+class ModelObserver : public ModelObserverBase<E> {
+ public:
+  using ModelObserverBase<E>::ModelObserverBase;
+};
+
 // The generic adapter of a model entity of class E: the entity (null for
-// an adapter of none, which only the base serves) and the const flag.
+// an adapter of none, which only the base serves), the const flag, and the
+// observer that reports the entity's changes to onAttribute(), and so to
+// the adapter's attribute sink.
 template <class E>
 class ModelGenericIf : public Kiv::GenericIfEntity {
  public:
-  ModelGenericIf(Kiv::Ptr<E> const& entity, bool isConst) : entity_(entity), const_(isConst) {}
+  ModelGenericIf(Kiv::Ptr<E> const& entity, bool isConst);
   ~ModelGenericIf() override;
 
   bool isConst() const override;
@@ -139,6 +170,7 @@ class ModelGenericIf : public Kiv::GenericIfEntity {
 
   Kiv::Ptr<E> entity_;
   bool const const_;
+  Kiv::Ptr<ModelObserver<E>> observer_;
 };
 
 // The type object of model entity class E, whose constructor takes one key

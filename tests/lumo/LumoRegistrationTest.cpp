@@ -155,6 +155,21 @@ TEST(LumoRegistration, CollectionsWalkAndChangeInTheModelsOrder) {
   EXPECT_EQ(text(attr(m.topoConfig, "vidToTopoMap", GenericIf::opDel, integer(30))), "null");
 }
 
+TEST(LumoRegistration, AnAdapterHearsEveryChangeOfItsEntityWithTheMembersKey) {
+  FlushModel m;
+  std::vector<std::string> heard;
+  auto const sink = [&](Kiv::AttributeId id, GC const& key) { heard.push_back(std::to_string(id) + " " + text(key)); };
+  m.topoConfig->attributeSinkIs(sink);
+  G const port = m.portConfig("blue", "Ethernet2");
+  port->attributeSinkIs(sink);
+  add(m.topoConfig, "topoConfig", str("red"));
+  put(m.topoConfig, "vidToTopoMap", integer(40), get(m.topoConfig, "topoConfig", str("red")));
+  set(port, "state", str("learning"));
+  // A change through another adapter of the port, dropped since.
+  set(m.portConfig("blue", "Ethernet2"), "lowerAgingTime", boolean(true));
+  EXPECT_EQ(heard, (std::vector<std::string>{"258 'red'", "259 40", "258 null", "260 null"}));
+}
+
 TEST(LumoRegistration, ValuesReadBackFromTheirTextForms) {
   for (auto [type, form] :
        {std::pair{"Bridging::VlanId", "4094"},
