@@ -82,7 +82,8 @@ bool Status::KivNboAttrLogSa::kivHandleFabricDeviceNameSerialize() {
     return false;
   };
   auto chunk = [&] {
-    recordBegin(out, fabricDeviceNameAttrId);
+    // The first chunk carries the change, if the name is one.
+    recordBegin(out, fabricDeviceNameAttrId, Kiv::String8(), it.position() == 0);
     out << it;
     out << Kiv::Connection::Out::transactEnd;
   };
@@ -138,8 +139,8 @@ bool Status::KivNboAttrLogSa::deserializeAttr(Kiv::AttributeId a, bool apply,
   switch (a) {
     case initializedAttrId: {
       bool const v = source->nextbool();
-      if (apply) e->initializedIs(v);
-      else onInitialized();
+      if (!apply) onInitialized();
+      else if (peerValueAccepted(initializedAttrId, Kiv::String8())) e->initializedIs(v);
       return true;
     }
     case fabricDeviceNameAttrId: {
@@ -150,23 +151,39 @@ bool Status::KivNboAttrLogSa::deserializeAttr(Kiv::AttributeId a, bool apply,
       }
       Kiv::String8::Iterator fresh;
       Kiv::String8::Iterator* it = &fresh;
-      if (flowIn) it = Kiv::kivFlowInIterator<Kiv::String8::Iterator>(flowIn, fabricDeviceNameAttrId, false);
+      Kiv::Ptr<Kiv::NboAttrLog::Demuxer> demuxer = streamDemuxer();
+      // A name is settled against this side's changes as of its first
+      // chunk, when its value was taken.
+      auto began = [&](Kiv::Ptr<Kiv::NboAttrLog::FlowIn> const& into) {
+        if (demuxer && demuxer->delivering()) into->beganIs(demuxer->deliveredAck(), demuxer->deliveredChange());
+      };
+      auto applied = [&](Kiv::String8 const& name, Kiv::Ptr<Kiv::NboAttrLog::FlowIn> const& from) {
+        bool const take = from ? peerValueAccepted(fabricDeviceNameAttrId, Kiv::String8(), from->ack(), from->change())
+                               : peerValueAccepted(fabricDeviceNameAttrId, Kiv::String8());
+        if (take) e->fabricDeviceNameIs(name);
+      };
+      if (flowIn) {
+        if (!flowIn->iter()) began(flowIn);
+        it = Kiv::kivFlowInIterator<Kiv::String8::Iterator>(flowIn, fabricDeviceNameAttrId, false);
+      }
       if (length != 0) {
         Kiv::ConnectionInSizeAnchor chunk(Kiv::Ptr<Kiv::Connection::In>(source.ptr()), length);
         Kiv::Ptr<Kiv::Connection::In>(source.ptr()) >> *it;
       }
-      Kiv::Ptr<Kiv::NboAttrLog::Demuxer> demuxer = streamDemuxer();
       if (!flowIn) {
         if (it->complete()) {
-          e->fabricDeviceNameIs(it->string());
+          applied(it->string(), nullptr);
         } else if (demuxer) {
-          Kiv::kivFlowInIteratorIs(demuxer->flowInIs(entityId()), fabricDeviceNameAttrId, *it);
+          Kiv::Ptr<Kiv::NboAttrLog::FlowIn> const made = demuxer->flowInIs(entityId());
+          began(made);
+          Kiv::kivFlowInIteratorIs(made, fabricDeviceNameAttrId, *it);
         }
       } else if (it->complete()) {
         Kiv::String8 const name = it->string();
-        e->fabricDeviceNameIs(name);
+        Kiv::Ptr<Kiv::NboAttrLog::FlowIn> const hold = flowIn;
         Kiv::kivFlowInIteratorDel(flowIn);
         if (demuxer) demuxer->flowInDel(entityId());
+        applied(name, hold);
       }
       return true;
     }
@@ -201,11 +218,15 @@ Status::KivNboAttrLogSa::KivNboAttrLogSaAdapter_::KivNboAttrLogSaAdapter_Is(Kiv:
 Status::KivNboAttrLogSa::KivNboAttrLogSaAdapter_::~KivNboAttrLogSaAdapter_() = default;
 
 void Status::KivNboAttrLogSa::KivNboAttrLogSaAdapter_::onInitialized() {
-  if (adapter_) adapter_->onInitialized();
+  if (!adapter_) return;
+  adapter_->kivLocalChange(initializedAttrId);
+  adapter_->onInitialized();
 }
 
 void Status::KivNboAttrLogSa::KivNboAttrLogSaAdapter_::onFabricDeviceName() {
-  if (adapter_) adapter_->onFabricDeviceName();
+  if (!adapter_) return;
+  adapter_->kivLocalChange(fabricDeviceNameAttrId);
+  adapter_->onFabricDeviceName();
 }
 
 }  // namespace Bridging::Orva

@@ -27,7 +27,7 @@ void Out::nextHeaderIs(MsgHeader const& h) {
   appendU32(h.attrId);
   appendU8(h.attribute ? 1 : 0);
   appendU8(h.transactionType);
-  appendU32(h.transactionArg);
+  appendU32(in_ ? static_cast<std::uint32_t>(in_->framesSeen_) : h.transactionArg);
   appendU8(h.reassert ? 1 : 0);
 }
 

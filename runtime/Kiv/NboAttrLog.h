@@ -22,8 +22,11 @@
 //     u64  entity id
 //     u32  attribute id
 //     u8   kind: 1 attribute record, 0 transaction marker
-//     u8   transaction type (markers)
-//     u32  transaction argument (markers)
+//     u8   markers: the transaction type; attribute records: flags, bit 0
+//          set when the record carries a change made on the sending side
+//          (clear when it resends a value, as a resync does)
+//     u32  acknowledgement: how many frames the sender had received on
+//          this connection when it wrote this one (the low 32 bits)
 //     u8   reassert: 1 asks the receiver to answer with its own value
 //          instead of applying this one
 //   u8   token 1 (begin)
@@ -39,15 +42,26 @@
 //   u32  chunk length n, then n bytes
 //
 // For example, `complete` (attribute 259) of the entity with id 5 set to
-// true is this 26-byte frame:
+// true, resent by a side that has received nothing yet, is this 26-byte
+// frame:
 //
 //   00 00 00 16  00 00 00 00 00 00 00 05  00 00 01 03  01 00 00 00 00 00 00
 //   01  01  03
 //
-// and the end marker of a resync of attribute 258 of that entity:
+// the same value as a change made by a side that had received 7 frames:
 //
-//   00 00 00 15  00 00 00 00 00 00 00 05  00 00 01 02  00 02 00 00 00 00 00
+//   00 00 00 16  00 00 00 00 00 00 00 05  00 00 01 03  01 01 00 00 00 07 00
+//   01  01  03
+//
+// and the end marker of a resync of attribute 258 of that entity, written
+// after 2 frames had been received:
+//
+//   00 00 00 15  00 00 00 00 00 00 00 05  00 00 01 02  00 02 00 00 00 02 00
 //   01 03
+//
+// The acknowledgement and the change flag settle changes that cross on the
+// wire (StreamAdapter.h, "Crossing changes"): a receiver knows which of its
+// own frames the sender had not seen when it wrote a record.
 //
 // A frame is sent only once complete (its end token written); the writer
 // holds what the stream cannot take yet, up to its capacity and beyond:
@@ -108,8 +122,13 @@ constexpr AttributeId orphanAttrId = 136;
 // The attribute id of a sync-mode record.
 constexpr AttributeId syncModeAttrId = 135;
 
-// The header of one record.
+// The header of one record. The writer fills in the acknowledgement
+// itself when it is paired with a reader (transactionArg is what a writer
+// without one sends).
 struct KIV_API MsgHeader {
+  // The flag of an attribute record that carries a change of the sender.
+  static constexpr std::uint8_t changeFlag = 1;
+
   MsgHeader() = default;
   MsgHeader(EntityId e, AttributeId a, bool isAttribute, std::uint8_t type, std::uint32_t arg, bool reassert)
       : entityId(e), attrId(a), attribute(isAttribute), transactionType(type), transactionArg(arg),
@@ -215,11 +234,15 @@ class KIV_API In : public ByteConnection::In {
   void bytesIs(void const* data, std::size_t n) { append(data, n); }
   // Bytes received and not read yet.
   std::size_t unread() const noexcept { return held(); }
+  // Frames delivered so far, the one being delivered included: what the
+  // paired writer acknowledges in the frames it writes.
+  std::uint64_t framesSeen() const noexcept { return framesSeen_; }
 
  private:
   friend class Demuxer;
   friend class Out;
   Out* out_ = nullptr;  // non-owning: the writer holds this reader
+  std::uint64_t framesSeen_ = 0;
   bool live_ = true;
 };
 

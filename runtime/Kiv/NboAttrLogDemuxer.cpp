@@ -218,6 +218,9 @@ void Demuxer::deliverFrame(std::uint32_t length) {
     std::uint8_t const reassert = in_->nextU8();
     if (kind > 1) throwRangeException(format("bad record kind %u", kind));
     if (reassert > 1) throwRangeException(format("bad reassert flag %u", reassert));
+    if (kind == 1 && (h.transactionType & ~MsgHeader::changeFlag) != 0) {
+      throwRangeException(format("bad record flags %u", h.transactionType));
+    }
     h.attribute = kind == 1;
     h.reassert = reassert == 1;
     if (in_->nextU8() != Connection::Out::transactBegin) throwRangeException("missing begin token");
@@ -226,7 +229,22 @@ void Demuxer::deliverFrame(std::uint32_t length) {
     if (in_->peekU8At(payload) != Connection::Out::transactEnd) throwRangeException("missing end token");
     {
       ConnectionInSizeAnchor body(Ptr<Connection::In>(in_), payload);
-      dispatch(h, payload);
+      ++in_->framesSeen_;
+      // The acknowledgement carries the low 32 bits of a count that never
+      // exceeds the frames this side has written.
+      std::uint64_t const written = out_->records();
+      std::uint64_t const behind = static_cast<std::uint32_t>(static_cast<std::uint32_t>(written) - h.transactionArg);
+      std::uint64_t const ack = behind <= written ? written - behind : 0;
+      peerAck_ = std::max(peerAck_, ack);
+      Delivered const outer = delivered_;
+      delivered_ = Delivered{true, h.attribute && (h.transactionType & MsgHeader::changeFlag) != 0, ack};
+      try {
+        dispatch(h, payload);
+      } catch (...) {
+        delivered_ = outer;
+        throw;
+      }
+      delivered_ = outer;
     }
   } catch (std::exception const& e) {
     if (state_ == 2) throw;
@@ -254,7 +272,9 @@ void Demuxer::dispatch(MsgHeader const& h, std::uint32_t payload) {
     if (h.transactionType > StreamAdapter::transactionEnd) {
       throwRangeException(format("bad transaction type %u", h.transactionType));
     }
-    adapter->handleAttrTransaction(h.attrId, h.transactionType, h.transactionArg);
+    // The argument word carries the acknowledgement: markers have no
+    // argument of their own.
+    adapter->handleAttrTransaction(h.attrId, h.transactionType, 0);
     return;
   }
   // A record of the adapter's own connection is applied; any other (or
