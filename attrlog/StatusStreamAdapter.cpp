@@ -66,6 +66,9 @@ bool Status::KivNboAttrLogSa::kivHandleFabricDeviceNameSerialize() {
       }
       fo = flowOut();
       resume(fo);
+    } else if (scheduled) {
+      // The running flow-out writes the name as far as the writer has room.
+      fo = flowOut();
     }
   } else {
     fo = flowOut();
@@ -93,7 +96,8 @@ bool Status::KivNboAttrLogSa::kivHandleFabricDeviceNameSerialize() {
       // A writer without a capacity has no limit to exceed.
       if (out->hasCapacity() && out->pending() > out->capacity()) return save(fo);
       chunk();
-    } else if (!written && (!out->hasCapacity() || out->capacity() >= immediateChunkCapacity)) {
+    } else if (!written && (sufficient || scheduled) &&
+               (!out->hasCapacity() || out->capacity() >= immediateChunkCapacity)) {
       chunk();
     } else {
       flowOutOnDemand();
@@ -104,6 +108,9 @@ bool Status::KivNboAttrLogSa::kivHandleFabricDeviceNameSerialize() {
       // A flow-out handed back with an unfinished older string gives it
       // up: this one is newer.
       if (made->valueIter()) Kiv::kivFlowOutValueDeq<Kiv::String8::IteratorConst>(Kiv::Ptr<Kiv::NboAttrLog::FlowOut>(made.ptr()));
+      // Nothing written yet: the dirty bit alone says that the name is to
+      // go, and only the newest one goes, however often it changes meanwhile.
+      if (!written) return false;
       return save(made);
     }
     written = true;

@@ -51,6 +51,8 @@ void Out::endRecord() {
     throwRangeException("attribute-log record too long");
   }
   patchU32(frameStart_, static_cast<std::uint32_t>(length));
+  largestRecord_ = std::max(largestRecord_, length + 4);
+  peakPending_ = std::max(peakPending_, size());
   frameStart_ = noFrame;
   committed_ = size();
   ++records_;

