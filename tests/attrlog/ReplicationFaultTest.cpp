@@ -65,4 +65,17 @@ TEST(WriterLimit, NameChangesWhilePeerNotReadingStayWithinCapacity) {
   }
 }
 
+TEST_F(ReplicationFault, AbortBetweenTwoLongNamesWithFlowOutsOnDemandSendsOneStringAtATime) {
+  auto sa = link.source->mount(status);
+  sa->stateFlagIs(StreamAdapter::flagFlowOutOnDemand, true);
+  drain();
+  status->fabricDeviceNameIs(text(40000, 'a'));  // first chunk at once, the rest deferred
+  ASSERT_TRUE(sa->flowOut() && sa->flowOut()->valueIter());
+  link.source->flowOutAbort(sa);
+  status->fabricDeviceNameIs(text(30000, 'b'));
+  drain();
+  EXPECT_TRUE(link.mirror->open()) << link.mirror->closeReason().stdString();
+  EXPECT_EQ(describe(mirrorOf<Status>(dir, "agentStatus")), describe(status));
+}
+
 }  // namespace
