@@ -226,6 +226,10 @@ void Demuxer::deliverFrame(std::uint32_t length) {
     if (in_->peekU8At(payload) != Connection::Out::transactEnd) throwRangeException("missing end token");
     {
       ConnectionInSizeAnchor body(Ptr<Connection::In>(in_), payload);
+      // A receive() from an observer meanwhile returns at once: the reader
+      // stands inside this frame, and the frames after it are delivered
+      // by this call.
+      DeliveryScope delivering(state_);
       dispatch(h, payload);
     }
   } catch (std::exception const& e) {

@@ -78,4 +78,27 @@ TEST_F(ReplicationFault, AbortBetweenTwoLongNamesWithFlowOutsOnDemandSendsOneStr
   EXPECT_EQ(describe(mirrorOf<Status>(dir, "agentStatus")), describe(status));
 }
 
+TEST_F(ReplicationFault, ReceiveCalledByAnObserverDuringADeliveryWaitsForIt) {
+  link.source->mount(config);
+  drain();
+  auto mc = mirrorOf<Config>(dir, "agentConfig");
+  ASSERT_TRUE(mc);
+  struct Nested : Config::Notifiee {
+    void onComplete() override { demuxer->receive(); }
+    Kiv::Ptr<Demuxer> demuxer;
+  };
+  auto nested = Kiv::make<Nested>();
+  nested->demuxer = link.mirror;
+  nested->notifierIs(mc);
+  // The record that the observer hears of is the last one read; the next
+  // one comes later.
+  config->completeIs(true);
+  drain();
+  config->extTapDeviceIs("et1", TapDevice("tap1", 7));
+  drain();
+  nested->notifierIs(nullptr);
+  EXPECT_TRUE(link.mirror->open()) << link.mirror->closeReason().stdString();
+  EXPECT_EQ(describe(mc), describe(config));
+}
+
 }  // namespace
