@@ -229,7 +229,8 @@ class AgentStreamAdapter : public Kiv::Entity::KivNboAttrLogSa {
   void handleAttrDeserialization(Kiv::AttributeId a, DeserializationOptions options, unsigned int length,
                                  Kiv::Ptr<Kiv::NboAttrLog::In> const& reader) override {
     Kiv::Ptr<Kiv::NboAttrLog::In> source = reader ? reader : (nboAttrLogOut() ? nboAttrLogOut()->nboIn() : nullptr);
-    if (!source) return;
+    // Without an entity (a weak adapter's has ended) the record is dropped.
+    if (!source || !rawNotifier()) return;
     bool const apply = !reader;
     Kiv::Ptr<SA> hold(&self());
     if (apply) {

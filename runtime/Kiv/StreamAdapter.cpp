@@ -254,6 +254,12 @@ void StreamAdapter::doRemountSelf(Ptr<NboAttrLog::Out> const& out) {
   kivInstantiateSerialize();
 }
 
+void StreamAdapter::onZeroReferences() {
+  Ptr<StreamAdapter> hold(this);
+  kivFlowOutIs(nullptr);
+  notifierIs(nullptr);
+}
+
 void StreamAdapter::kivFlowOutIs(Ptr<NboAttrLog::FlowOut> const& flowOut) {
   if (flowOut_ == flowOut) return;
   if (flowOut_) flowOut_->adapter_ = nullptr;

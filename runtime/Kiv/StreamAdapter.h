@@ -310,6 +310,12 @@ class KIV_API StreamAdapter : public PtrInterface::NotifieeConst {
   virtual void kivDoZombieReactors(bool zombie);
   virtual void doRemountSelf(Ptr<NboAttrLog::Out> const& out);
 
+  // The entity is ending (only a weak adapter, which does not count it,
+  // hears of this): the adapter lets go of it and drops its flow-out. It
+  // stays registered, so that records for the entity's id are read and
+  // dropped rather than closing the connection.
+  void onZeroReferences() override;
+
  protected:
   // Sets flag 4 (and flag 9, and the attribute being applied) for a scope;
   // clears flag 4 and restores the others when it ends.

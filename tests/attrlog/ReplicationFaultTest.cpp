@@ -65,6 +65,38 @@ TEST(WriterLimit, NameChangesWhilePeerNotReadingStayWithinCapacity) {
   }
 }
 
+TEST(WeakAdapter, RecordsForItsEntityAfterTheEntityEndsAreDropped) {
+  Kiv::eventLoop().reset();
+  auto in = Kiv::make<Kiv::NboAttrLog::In>();
+  auto out = Kiv::make<Kiv::NboAttrLog::Out>();
+  auto demuxer = Demuxer::DemuxerIs(in, out);
+  auto config = Bridging::Orva::configFactory("c");
+  StreamAdapter::Kiv_BitSet bits = StreamAdapter::defaultBits();
+  bits.bitIs(StreamAdapter::flagWeak, true);
+  Kiv::Ptr<Kiv::Entity::KivNboAttrLogSa> sa = config->kivNboAttrLogSaIs(bits, 0, out, nullptr);
+  sa->entityIdIs(5);
+  sa->entityIdInitializedIs(true);
+  demuxer->reactorIs(5, sa);
+  ASSERT_TRUE(sa->isWeakReference());
+  out->capacityIs(1);
+  config->completeIs(true);
+  config->extTapDeviceIs("et1", TapDevice("tap1", 7));  // deferred: the adapter keeps a flow-out
+  ASSERT_TRUE(sa->flowOut());
+  config = nullptr;
+  ASSERT_EQ(sa->rawNotifier(), nullptr) << "the adapter let go of its ended entity";
+  EXPECT_FALSE(sa->flowOut());
+
+  auto records = Kiv::make<Kiv::NboAttrLog::Out>();
+  records->nextHeaderIs(Kiv::NboAttrLog::MsgHeader(5, 259, true, 0, 0, false));
+  records << Kiv::Connection::Out::transactBegin << true << Kiv::Connection::Out::transactEnd;
+  in->bytesIs(records->bytes().data(), records->size());
+  demuxer->receive();
+  EXPECT_TRUE(demuxer->open()) << demuxer->closeReason().stdString();
+  EXPECT_EQ(demuxer->recordsReceived(), 1u);
+  demuxer->close("test over");
+  drain();
+}
+
 TEST_F(ReplicationFault, AbortBetweenTwoLongNamesWithFlowOutsOnDemandSendsOneStringAtATime) {
   auto sa = link.source->mount(status);
   sa->stateFlagIs(StreamAdapter::flagFlowOutOnDemand, true);
