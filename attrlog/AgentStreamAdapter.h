@@ -289,9 +289,7 @@ class AgentStreamAdapter : public Kiv::Entity::KivNboAttrLogSa {
   // Steps 3 to 6: the writer when a record may go, else null (the caller
   // clears flag 4). `sufficient` is the writer's answer about its buffer.
   Kiv::NboAttrLog::Out* writerFor(Kiv::Ptr<Kiv::KivAttr> const& descriptor, bool& sufficient) {
-    if (stateFlag(flagWritesOff5) || stateFlag(flagWritesOff8) || !stateFlag(flagWritable) || stateFlag(flagActive)) {
-      return nullptr;
-    }
+    if (!writesOn() || stateFlag(flagActive)) return nullptr;
     Kiv::NboAttrLog::Out* out = nboAttrLogOut().ptr();
     if (!out) return nullptr;
     if (stateFlag(flagReadOnlyProxy) && !convertedToWritable(false)) doThrowReadOnly(descriptor);

@@ -115,6 +115,9 @@ void Out::runFlowOuts() {
     f->queued_ = false;
     Ptr<StreamAdapter> adapter(f->adapter_);
     if (!adapter || adapter->flowOut() != f) continue;
+    // It could write nothing: it waits until the adapter's writes are
+    // switched on again, which queues it anew.
+    if (!adapter->writesOn()) continue;
     f->recordsThisTurn_ = 0;
     ++f->runs_;
     running_ = f.ptr();

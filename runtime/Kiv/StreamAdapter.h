@@ -223,7 +223,18 @@ class KIV_API StreamAdapter : public PtrInterface::NotifieeConst {
   ~StreamAdapter() override;
 
   bool stateFlag(int position) const { return kiv_bitSet().bit(position); }
-  void stateFlagIs(int position, bool value) { kivBits().bitIs(position, value); }
+  // Switching writes back on (flags 5, 8, 26) queues the flow-out that
+  // waited meanwhile.
+  void stateFlagIs(int position, bool value) {
+    kivBits().bitIs(position, value);
+    if (position == flagWritesOff5 || position == flagWritesOff8 || position == flagWritable) writesSwitched();
+  }
+  void kiv_bitSetIs(Kiv_BitSet bits) override;
+  // Whether flags 5, 8 and 26 let the adapter write. While they do not, its
+  // flow-out waits, unscheduled.
+  bool writesOn() const {
+    return !stateFlag(flagWritesOff5) && !stateFlag(flagWritesOff8) && stateFlag(flagWritable);
+  }
 
   bool isStreamAdapter() const override;
 
@@ -338,6 +349,8 @@ class KIV_API StreamAdapter : public PtrInterface::NotifieeConst {
  private:
   friend class NboAttrLog::Demuxer;
   friend class NboAttrLog::Out;
+
+  void writesSwitched();
 
   Ptr<NboAttrLog::Out> out_;
   Ptr<NboAttrLog::FlowOut> flowOut_;

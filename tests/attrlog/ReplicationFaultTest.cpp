@@ -133,4 +133,31 @@ TEST_F(ReplicationFault, ReceiveCalledByAnObserverDuringADeliveryWaitsForIt) {
   EXPECT_EQ(describe(mc), describe(config));
 }
 
+TEST_F(ReplicationFault, FlowOutWithWritesSwitchedOffWaitsUntilTheyAreOn) {
+  struct Case {
+    int flag;
+    bool off;  // the flag's value that switches writes off
+  } const cases[] = {{StreamAdapter::flagWritesOff5, true},
+                     {StreamAdapter::flagWritesOff8, true},
+                     {StreamAdapter::flagWritable, false}};
+  auto sa = link.source->mount(config);
+  drain();
+  auto mc = mirrorOf<Config>(dir, "agentConfig");
+  for (auto const& c : cases) {
+    SCOPED_TRACE("state flag " + std::to_string(c.flag));
+    sa->stateFlagIs(c.flag, c.off);
+    config->completeIs(!config->complete());
+    config->extTapDeviceIs("et" + std::to_string(c.flag), TapDevice("tap", 1));
+    link.source->createFlowOut(sa, Kiv::ConnectDesc(), false, 0);
+    drain(1000);
+    ASSERT_FALSE(HasFatalFailure()) << "the flow-out spins";
+    EXPECT_TRUE(sa->flowOut() && sa->flowOut()->hasDirtyAttributes()) << "it waits, dirty";
+    EXPECT_NE(describe(mc), describe(config));
+    sa->stateFlagIs(c.flag, !c.off);
+    drain();
+    EXPECT_FALSE(sa->flowOut());
+    EXPECT_EQ(describe(mc), describe(config));
+  }
+}
+
 }  // namespace
