@@ -52,7 +52,11 @@
 // A frame is sent only once complete (its end token written); the writer
 // holds what the stream cannot take yet, up to its capacity and beyond:
 // writes never fail, but past the capacity hasSufficientBuffer() is false
-// and the stream adapters defer what they can to scheduled flow-outs.
+// and the stream adapters defer what they can to scheduled flow-outs. A
+// record longer than maxFrame is dropped and closes the connection, its
+// reason naming the entity and attribute (the host hears it through the
+// demultiplexer's closed call-back); so does any failure of a scheduled
+// flow-out, which never escapes the event loop's turn.
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -195,8 +199,13 @@ class KIV_API Out : public ByteConnection::Out {
   void endRecord();
   void scheduleFlowOuts();
   void runFlowOuts();
+  // Closes the connection for `reason`: through its demultiplexer, which
+  // tells the host, when it has one.
+  void fail(String8 const& reason);
 
   std::size_t frameStart_ = noFrame;
+  EntityId recordEntity_ = 0;  // the open record's header ids
+  AttributeId recordAttr_ = 0;
   std::size_t committed_ = 0;  // bytes of complete frames at the front
   std::size_t capacity_ = 0;
   std::size_t peakPending_ = 0;

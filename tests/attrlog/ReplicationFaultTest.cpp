@@ -133,6 +133,38 @@ TEST_F(ReplicationFault, ReceiveCalledByAnObserverDuringADeliveryWaitsForIt) {
   EXPECT_EQ(describe(mc), describe(config));
 }
 
+TEST(TooLongRecord, ClosesTheConnectionWithItsReasonAndTheNextConnectionResyncs) {
+  for (bool const deferred : {true, false}) {
+    SCOPED_TRACE(deferred ? "written by a scheduled flow-out" : "written at once");
+    Kiv::eventLoop().reset();
+    auto config = Bridging::Orva::configFactory("agentConfig");
+    auto dir = Kiv::Dir::DirIs("mirror");
+    Link link = Link::make(dir);
+    link.source->mount(config);
+    drain();
+    std::string reason;
+    link.source->closedCallbackIs([&](Kiv::String8 const& r) { reason = r.stdString(); });
+    if (deferred) {
+      link.source->writer()->capacityIs(1);
+      config->completeIs(true);  // fills the writer: the next change is deferred
+    }
+    config->extTapDeviceIs("huge", TapDevice(text(Kiv::NboAttrLog::maxFrame, 'h'), 1));
+    drain();
+    EXPECT_FALSE(link.source->open());
+    EXPECT_EQ(reason.substr(0, reason.find('(')), "extTapDevice of agentConfig: attribute-log record too long ");
+
+    config->extTapDeviceDel("huge");
+    config->extTapDeviceIs("et1", TapDevice("tap1", 7));
+    link = Link::make(dir);
+    link.source->mount(config);
+    drain();
+    EXPECT_TRUE(link.source->open()) << link.source->closeReason().stdString();
+    EXPECT_EQ(describe(mirrorOf<Config>(dir, "agentConfig")), describe(config));
+    link.cut();
+    drain();
+  }
+}
+
 TEST_F(ReplicationFault, FlowOutWithWritesSwitchedOffWaitsUntilTheyAreOn) {
   struct Case {
     int flag;
