@@ -231,7 +231,8 @@ class AgentStreamAdapter : public Kiv::Entity::KivNboAttrLogSa {
   void handleAttrDeserialization(Kiv::AttributeId a, DeserializationOptions options, unsigned int length,
                                  Kiv::Ptr<Kiv::NboAttrLog::In> const& reader) override {
     Kiv::Ptr<Kiv::NboAttrLog::In> source = reader ? reader : (nboAttrLogOut() ? nboAttrLogOut()->nboIn() : nullptr);
-    if (!source) return;
+    // Without an entity (a weak adapter's has ended) the record is dropped.
+    if (!source || !rawNotifier()) return;
     bool const apply = !reader;
     Kiv::Ptr<SA> hold(&self());
     if (apply) {
@@ -297,9 +298,7 @@ class AgentStreamAdapter : public Kiv::Entity::KivNboAttrLogSa {
   // Steps 3 to 6: the writer when a record may go, else null (the caller
   // clears flag 4). `sufficient` is the writer's answer about its buffer.
   Kiv::NboAttrLog::Out* writerFor(Kiv::Ptr<Kiv::KivAttr> const& descriptor, bool& sufficient) {
-    if (stateFlag(flagWritesOff5) || stateFlag(flagWritesOff8) || !stateFlag(flagWritable) || stateFlag(flagActive)) {
-      return nullptr;
-    }
+    if (!writesOn() || stateFlag(flagActive)) return nullptr;
     Kiv::NboAttrLog::Out* out = nboAttrLogOut().ptr();
     if (!out) return nullptr;
     if (stateFlag(flagReadOnlyProxy) && !convertedToWritable(false)) doThrowReadOnly(descriptor);

@@ -50,23 +50,18 @@ bool Status::KivNboAttrLogSa::kivHandleFabricDeviceNameSerialize() {
   Kiv::Ptr<AgentFlowOut> fo;
   Kiv::String8::IteratorConst it = e->fabricDeviceName().iterator();
   bool resumed = false;
-  auto resume = [&](Kiv::Ptr<AgentFlowOut> const& from) {
-    it = Kiv::kivFlowOutValueDeq<Kiv::String8::IteratorConst>(Kiv::Ptr<Kiv::NboAttrLog::FlowOut>(from.ptr()));
-    resumed = true;
-  };
   if (stateFlag(flagFlowOutOnDemand)) {
     // No flow-out is used, but a string still being written goes on from
     // where it stopped rather than sending its start again, and a newer
-    // name waits until it has been finished: chunks of two strings must
-    // not interleave.
-    if (flowOut() && flowOut()->valueIter()) {
-      if (!scheduled) {
-        flowOut()->dirtyIs(fabricDeviceNameAttrId, true);
-        return false;
-      }
-      fo = flowOut();
-      resume(fo);
+    // name waits until it has been finished, or until the abort of an
+    // abandoned one has gone out: chunks of two strings must not
+    // interleave.
+    if (flowOut() && !scheduled && (flowOut()->valueIter() || flowOut()->pendingAborts())) {
+      flowOut()->dirtyIs(fabricDeviceNameAttrId, true);
+      return false;
     }
+    // The running flow-out writes the name as far as the writer has room.
+    if (scheduled) fo = flowOut();
   } else {
     fo = flowOut();
     if (fo && !scheduled) {
@@ -75,7 +70,10 @@ bool Status::KivNboAttrLogSa::kivHandleFabricDeviceNameSerialize() {
       fo->dirtyIs(fabricDeviceNameAttrId, true);
       return false;
     }
-    if (fo && fo->valueIter()) resume(fo);
+  }
+  if (fo && fo->valueIter()) {
+    it = Kiv::kivFlowOutValueDeq<Kiv::String8::IteratorConst>(Kiv::Ptr<Kiv::NboAttrLog::FlowOut>(fo.ptr()));
+    resumed = true;
   }
   auto save = [&](Kiv::Ptr<AgentFlowOut> const& into) {
     Kiv::kivFlowOutValueEnq(Kiv::Ptr<Kiv::NboAttrLog::FlowOut>(into.ptr()), it);
@@ -94,7 +92,8 @@ bool Status::KivNboAttrLogSa::kivHandleFabricDeviceNameSerialize() {
       // A writer without a capacity has no limit to exceed.
       if (out->hasCapacity() && out->pending() > out->capacity()) return save(fo);
       chunk();
-    } else if (!written && (!out->hasCapacity() || out->capacity() >= immediateChunkCapacity)) {
+    } else if (!written && (sufficient || scheduled) &&
+               (!out->hasCapacity() || out->capacity() >= immediateChunkCapacity)) {
       chunk();
     } else {
       flowOutOnDemand();
@@ -105,6 +104,9 @@ bool Status::KivNboAttrLogSa::kivHandleFabricDeviceNameSerialize() {
       // A flow-out handed back with an unfinished older string gives it
       // up: this one is newer.
       if (made->valueIter()) Kiv::kivFlowOutValueDeq<Kiv::String8::IteratorConst>(Kiv::Ptr<Kiv::NboAttrLog::FlowOut>(made.ptr()));
+      // Nothing written yet: the dirty bit alone says that the name is to
+      // go, and only the newest one goes, however often it changes meanwhile.
+      if (!written) return false;
       return save(made);
     }
     written = true;

@@ -66,7 +66,11 @@
 // A frame is sent only once complete (its end token written); the writer
 // holds what the stream cannot take yet, up to its capacity and beyond:
 // writes never fail, but past the capacity hasSufficientBuffer() is false
-// and the stream adapters defer what they can to scheduled flow-outs.
+// and the stream adapters defer what they can to scheduled flow-outs. A
+// record longer than maxFrame is dropped and closes the connection, its
+// reason naming the entity and attribute (the host hears it through the
+// demultiplexer's closed call-back); so does any failure of a scheduled
+// flow-out, which never escapes the event loop's turn.
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -115,6 +119,8 @@ constexpr std::uint32_t maxFrame = 16u << 20;
 constexpr std::uint32_t maxChunk = 16384;
 // Header fields after the length word.
 constexpr std::size_t headerSize = 19;
+// The bytes of a transaction marker's frame: length, header, two tokens.
+constexpr std::size_t markerSize = 4 + headerSize + 2;
 // The entity id and attribute id of an orphan record, which asks the
 // receiver to make the entity it describes.
 constexpr EntityId orphanEntityId = 1;
@@ -164,6 +170,15 @@ class KIV_API Out : public ByteConnection::Out {
   // Bytes written and not yet taken by the stream.
   std::size_t pending() const noexcept { return size(); }
   bool hasSufficientBuffer() const noexcept { return capacity_ == 0 || size() < capacity_; }
+  // The most bytes held at once, and the longest frame written, since the
+  // writer was made.
+  std::size_t peakPending() const noexcept { return peakPending_; }
+  std::size_t largestRecord() const noexcept { return largestRecord_; }
+  // What a writer with a capacity never reaches: a record is begun only
+  // below the capacity, so the writer holds less than its capacity plus one
+  // record, and the transaction markers that go with that record (an
+  // abort, and a collection resync's begin and end).
+  std::size_t holdLimit() const noexcept { return capacity_ + largestRecord_ + 3 * markerSize; }
 
   // --- The connection.
   // The reader of the same connection (null for a writer without one).
@@ -203,10 +218,17 @@ class KIV_API Out : public ByteConnection::Out {
   void endRecord();
   void scheduleFlowOuts();
   void runFlowOuts();
+  // Closes the connection for `reason`: through its demultiplexer, which
+  // tells the host, when it has one.
+  void fail(String8 const& reason);
 
   std::size_t frameStart_ = noFrame;
+  EntityId recordEntity_ = 0;  // the open record's header ids
+  AttributeId recordAttr_ = 0;
   std::size_t committed_ = 0;  // bytes of complete frames at the front
   std::size_t capacity_ = 0;
+  std::size_t peakPending_ = 0;
+  std::size_t largestRecord_ = 0;
   std::uint64_t records_ = 0;
   std::uint64_t sent_ = 0;
   Ptr<ByteStream> stream_;

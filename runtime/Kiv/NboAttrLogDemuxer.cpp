@@ -91,6 +91,17 @@ Ptr<StreamAdapter> Demuxer::reactorDel(EntityId id) {
   return adapter;
 }
 
+String8 Demuxer::recordName(EntityId id, AttributeId a) const {
+  // A deletion's record carries its attribute's id negated.
+  AttributeId const attr = static_cast<std::int32_t>(a) < 0 ? 0u - a : a;
+  Ptr<StreamAdapter> const adapter = reactor(id);
+  Ptr<Entity const> entity;
+  if (adapter) entity = adapter->kivNotifierEntity();
+  if (!entity) return format("attribute %u of entity id %llu", attr, static_cast<unsigned long long>(id));
+  String8 const name = entity->attributeString(attr);
+  return (name.empty() ? format("attribute %u", attr) : name) + " of " + entity->fullName();
+}
+
 EntityId Demuxer::entityIdNew() {
   for (;;) {
     EntityId const id = (++nextId_ << 2) | (static_cast<EntityId>(side_) << 1) | 1u;
@@ -229,6 +240,10 @@ void Demuxer::deliverFrame(std::uint32_t length) {
     if (in_->peekU8At(payload) != Connection::Out::transactEnd) throwRangeException("missing end token");
     {
       ConnectionInSizeAnchor body(Ptr<Connection::In>(in_), payload);
+      // A receive() from an observer meanwhile returns at once: the reader
+      // stands inside this frame, and the frames after it are delivered
+      // by this call.
+      DeliveryScope delivering(state_);
       ++in_->framesSeen_;
       // The acknowledgement carries the low 32 bits of a count that never
       // exceeds the frames this side has written.

@@ -88,6 +88,10 @@ class KIV_API Demuxer : public PtrInterface {
   // Removes the adapter under `id`, and its flow-in; returns it.
   Ptr<StreamAdapter> reactorDel(EntityId id);
   std::size_t reactors() const noexcept { return reactors_.size(); }
+  // A record's attribute and entity as a user knows them
+  // ("extTapDevice of agentConfig"), or by their ids when nothing is
+  // registered under `id`.
+  String8 recordName(EntityId id, AttributeId a) const;
   // A new odd entity id, from this side's range.
   EntityId entityIdNew();
 

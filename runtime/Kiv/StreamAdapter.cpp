@@ -301,6 +301,22 @@ void StreamAdapter::doRemountSelf(Ptr<NboAttrLog::Out> const& out) {
   kivInstantiateSerialize();
 }
 
+void StreamAdapter::kiv_bitSetIs(Kiv_BitSet bits) {
+  PtrInterface::NotifieeConst::kiv_bitSetIs(bits);
+  writesSwitched();
+}
+
+void StreamAdapter::writesSwitched() {
+  if (!writesOn() || !flowOut_) return;
+  if (NboAttrLog::Out* out = flowOut_->out()) out->flowOutWaitIs(flowOut_);
+}
+
+void StreamAdapter::onZeroReferences() {
+  Ptr<StreamAdapter> hold(this);
+  kivFlowOutIs(nullptr);
+  notifierIs(nullptr);
+}
+
 void StreamAdapter::kivFlowOutIs(Ptr<NboAttrLog::FlowOut> const& flowOut) {
   if (flowOut_ == flowOut) return;
   if (flowOut_) flowOut_->adapter_ = nullptr;

@@ -256,7 +256,18 @@ class KIV_API StreamAdapter : public PtrInterface::NotifieeConst {
   ~StreamAdapter() override;
 
   bool stateFlag(int position) const { return kiv_bitSet().bit(position); }
-  void stateFlagIs(int position, bool value) { kivBits().bitIs(position, value); }
+  // Switching writes back on (flags 5, 8, 26) queues the flow-out that
+  // waited meanwhile.
+  void stateFlagIs(int position, bool value) {
+    kivBits().bitIs(position, value);
+    if (position == flagWritesOff5 || position == flagWritesOff8 || position == flagWritable) writesSwitched();
+  }
+  void kiv_bitSetIs(Kiv_BitSet bits) override;
+  // Whether flags 5, 8 and 26 let the adapter write. While they do not, its
+  // flow-out waits, unscheduled.
+  bool writesOn() const {
+    return !stateFlag(flagWritesOff5) && !stateFlag(flagWritesOff8) && stateFlag(flagWritable);
+  }
 
   bool isStreamAdapter() const override;
 
@@ -362,6 +373,12 @@ class KIV_API StreamAdapter : public PtrInterface::NotifieeConst {
   virtual void kivDoZombieReactors(bool zombie);
   virtual void doRemountSelf(Ptr<NboAttrLog::Out> const& out);
 
+  // The entity is ending (only a weak adapter, which does not count it,
+  // hears of this): the adapter lets go of it and drops its flow-out. It
+  // stays registered, so that records for the entity's id are read and
+  // dropped rather than closing the connection.
+  void onZeroReferences() override;
+
  protected:
   // Sets flag 4 (and flag 9, and the attribute being applied) for a scope;
   // clears flag 4 and restores the others when it ends.
@@ -384,6 +401,8 @@ class KIV_API StreamAdapter : public PtrInterface::NotifieeConst {
  private:
   friend class NboAttrLog::Demuxer;
   friend class NboAttrLog::Out;
+
+  void writesSwitched();
 
   // The frame number that carried each change of this side (pending: not
   // written yet), until the peer acknowledges it.
