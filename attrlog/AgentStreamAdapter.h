@@ -52,6 +52,10 @@ class BRIDGING_API AgentFlowOut : public Kiv::NboAttrLog::FlowOut {
   // the collection is resynchronised once more when this one ends.
   bool kivChangedBehindResync() const noexcept { return changedBehindResync_; }
   void kivChangedBehindResyncIs(bool c) noexcept { changedBehindResync_ = c; }
+  // The string whose write stopped at valueIter() carries a change of this
+  // side (its first chunk said so).
+  bool kivValueChange() const noexcept { return valueChange_; }
+  void kivValueChangeIs(bool c) noexcept { valueChange_ = c; }
 
  private:
   static constexpr std::uint32_t bitOf(Kiv::AttributeId a) noexcept {
@@ -59,6 +63,7 @@ class BRIDGING_API AgentFlowOut : public Kiv::NboAttrLog::FlowOut {
   }
   std::uint32_t dirty_ = 0;
   bool changedBehindResync_ = false;
+  bool valueChange_ = false;
 };
 
 // E: the entity type; SA: its stream adapter.
@@ -351,12 +356,14 @@ class AgentStreamAdapter : public Kiv::Entity::KivNboAttrLogSa {
   // A record's header and begin token; `a` is written under `wireId`
   // (a deletion's negated id) when given. The record carries the change
   // of `a` at `key` made on this side, if one is waiting.
-  void recordBegin(Kiv::Ptr<Kiv::NboAttrLog::Out> const& out, Kiv::AttributeId a, Kiv::String8 const& key,
+  // Returns whether it carries a change.
+  bool recordBegin(Kiv::Ptr<Kiv::NboAttrLog::Out> const& out, Kiv::AttributeId a, Kiv::String8 const& key,
                    bool carriesChange = true, Kiv::AttributeId wireId = 0) {
     bool const change = carriesChange && localChangeWritten(a, key);
     out->nextHeaderIs(Kiv::NboAttrLog::MsgHeader(entityId(), wireId ? wireId : a, true,
                                                  change ? Kiv::NboAttrLog::MsgHeader::changeFlag : 0, 0, false));
     out << Kiv::Connection::Out::transactBegin;
+    return change;
   }
 
   // The first steps of a transaction marker: a resync that begins on an

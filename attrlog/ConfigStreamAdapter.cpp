@@ -86,7 +86,19 @@ bool Config::KivNboAttrLogSa::kivHandleExtTapDeviceSerializeColl() {
   Kiv::Ptr<AgentFlowOut> fo = flowOut();
   Kiv::Ptr<Kiv::NboAttrLog::FlowOut> const base(fo.ptr());
   Kiv::Ptr<Config> e = entity();
-  if (fo && !fo->bookmark()) sendTransactionMarker(extTapDeviceAttrId, transactionBegin, 0);
+  if (fo && !fo->bookmark()) {
+    // Members deleted on this side since they were last written go first,
+    // one by one and as changes, so that a crossing change of the peer is
+    // settled like any other (a resync's end only resends deletions). The
+    // keys still waiting are where this resumes.
+    for (Kiv::String8 const& key : localChangesPending(extTapDeviceAttrId)) {
+      auto gone = e->extTapDeviceIteratorConst(key);
+      if (gone && gone->key() == key) continue;
+      kivHandleExtTapDeviceSerializeSing(key, TapDevice(), true);
+      if (fo->suspended() || !continueFlowOut()) return false;
+    }
+    sendTransactionMarker(extTapDeviceAttrId, transactionBegin, 0);
+  }
   ExtTapDeviceIterator it = fo && fo->bookmark()
                                 ? e->extTapDeviceIterator(Kiv::kivFlowOutBookmarkDeq<Kiv::String8>(base))
                                 : e->extTapDeviceIterator();
@@ -119,13 +131,6 @@ bool Config::KivNboAttrLogSa::kivHandleExtTapDeviceSerializeColl() {
     return false;
   }
   if (stopped || (fo && fo->attrId() == extTapDeviceAttrId)) {
-    // Members deleted on this side since they were last written: told one
-    // by one, as changes, so that a crossing change of the peer is settled
-    // like any other (the end marker only resends the deletions).
-    for (Kiv::String8 const& key : localChangesPending(extTapDeviceAttrId)) {
-      auto gone = e->extTapDeviceIteratorConst(key);
-      if (!(gone && gone->key() == key)) kivHandleExtTapDeviceSerializeSing(key, TapDevice(), true);
-    }
     sendTransactionMarker(extTapDeviceAttrId, transactionEnd, 0);
   }
   return finished();

@@ -19,6 +19,9 @@ Status::KivNboAttrLogSa::~KivNboAttrLogSa() = default;
 void Status::KivNboAttrLogSa::freeResyncState(Kiv::Ptr<Kiv::NboAttrLog::FlowOut> const& flowOut) {
   if (flowOut && flowOut->attrId() == fabricDeviceNameAttrId && flowOut->valueIter()) {
     Kiv::kivFlowOutValueDeq<Kiv::String8::IteratorConst>(flowOut);
+    // The peer drops a name received in part: a change it carried is
+    // still to be written.
+    if (static_cast<AgentFlowOut*>(flowOut.ptr())->kivValueChange()) localChangeIs(fabricDeviceNameAttrId, Kiv::String8());
   }
 }
 
@@ -71,17 +74,25 @@ bool Status::KivNboAttrLogSa::kivHandleFabricDeviceNameSerialize() {
       return false;
     }
   }
+  // Whether the name being written carries a change of this side (told by
+  // its first chunk).
+  bool change = false;
   if (fo && fo->valueIter()) {
     it = Kiv::kivFlowOutValueDeq<Kiv::String8::IteratorConst>(Kiv::Ptr<Kiv::NboAttrLog::FlowOut>(fo.ptr()));
+    change = fo->kivValueChange();
     resumed = true;
   }
   auto save = [&](Kiv::Ptr<AgentFlowOut> const& into) {
     Kiv::kivFlowOutValueEnq(Kiv::Ptr<Kiv::NboAttrLog::FlowOut>(into.ptr()), it);
+    into->kivValueChangeIs(change);
     return false;
   };
   auto chunk = [&] {
-    // The first chunk carries the change, if the name is one.
-    recordBegin(out, fabricDeviceNameAttrId, Kiv::String8(), it.position() == 0);
+    bool const first = it.position() == 0;
+    bool const carries = recordBegin(out, fabricDeviceNameAttrId, Kiv::String8(), first);
+    if (first) change = carries;
+    // The peer has the name only once it has its last chunk.
+    else if (change) localChangeStillWriting(fabricDeviceNameAttrId, Kiv::String8());
     out << it;
     out << Kiv::Connection::Out::transactEnd;
   };

@@ -114,6 +114,12 @@ bool StreamAdapter::localChangeWritten(AttributeId a, String8 const& key) {
   return true;
 }
 
+void StreamAdapter::localChangeStillWriting(AttributeId a, String8 const& key) {
+  if (!out_) return;
+  std::uint64_t& seq = localChanges_[{a, key.stdString()}];
+  if (seq != pending) seq = out_->records() + 1;
+}
+
 std::vector<String8> StreamAdapter::localChangesPending(AttributeId a) const {
   std::vector<String8> keys;
   for (auto const& c : localChanges_)

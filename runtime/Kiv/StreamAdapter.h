@@ -315,6 +315,10 @@ class KIV_API StreamAdapter : public PtrInterface::NotifieeConst {
   // A record of `a` at `key` is being written as the writer's next frame;
   // true when it carries a change made on this side.
   bool localChangeWritten(AttributeId a, String8 const& key);
+  // A further record of the change last written for `a` at `key` (a
+  // string's next chunk) is being written: the peer has the change only
+  // once it has that record too. A newer change of it stays waiting.
+  void localChangeStillWriting(AttributeId a, String8 const& key);
   // Keys of `a` changed on this side and not written since.
   std::vector<String8> localChangesPending(AttributeId a) const;
   // Whether a peer record of `a` at `key`, written when the peer had
