@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <random>
 #include <string>
 
 #include "tests/attrlog/ReplicationFixture.h"
@@ -17,11 +16,8 @@ namespace {
 
 using namespace attrlog_test;
 
-struct RandomRun {
-  explicit RandomRun(std::uint32_t seed) : rng(seed) {}
-
-  std::uint32_t pick(std::uint32_t n) { return std::uniform_int_distribution<std::uint32_t>(0, n - 1)(rng); }
-  bool chance(std::uint32_t percent) { return pick(100) < percent; }
+struct RandomRun : RandomChanges {
+  using RandomChanges::RandomChanges;
 
   // A writer's capacity: the default, or anything down to one byte.
   void limit(Kiv::Ptr<Kiv::NboAttrLog::Out> const& writer) {
@@ -48,49 +44,23 @@ struct RandomRun {
     link.source->mount(status)->stateFlagIs(Kiv::StreamAdapter::flagFlowOutOnDemand, sourceOnDemand);
   }
 
-  std::string name() {
-    // Now and then longer than a chunk, so that it is still being written
-    // when it changes again.
-    std::size_t const n = chance(15) ? 16384 + pick(40000) : pick(20);
-    std::string s(n, 'a');
-    for (auto& c : s) c = static_cast<char>('a' + pick(26));
-    return s;
-  }
-
   // One random change on one side (the mirror's once it has its entities).
   void step() {
     bool const onSource = chance(50) || !mirrorOf<Config>(dir, "agentConfig") || !mirrorOf<Status>(dir, "agentStatus");
     Kiv::Ptr<Config> c = onSource ? config : mirrorOf<Config>(dir, "agentConfig");
     Kiv::Ptr<Status> s = onSource ? status : mirrorOf<Status>(dir, "agentStatus");
     Kiv::Ptr<Demuxer> const& demuxer = onSource ? link.source : link.mirror;
-    switch (pick(12)) {
-      case 0:
-      case 1:
-      case 2:
-        c->extTapDeviceIs("et" + std::to_string(pick(40)),
-                          TapDevice("tap" + std::to_string(pick(1000)), static_cast<std::uint16_t>(pick(9))));
-        break;
-      case 3:
-      case 4: c->extTapDeviceDel("et" + std::to_string(pick(40))); break;
-      case 5: c->completeIs(!c->complete()); break;
-      case 6: s->initializedIs(!s->initialized()); break;
-      case 7: s->fabricDeviceNameIs(name()); break;
-      case 8: (chance(50) ? static_cast<Kiv::Entity&>(*c) : static_cast<Kiv::Entity&>(*s)).isNondestructingIs(chance(50)); break;
-      case 9: {
-        auto sa = chance(50) ? c->kivNboAttrLogSa(demuxer->writer()) : s->kivNboAttrLogSa(demuxer->writer());
-        if (sa && demuxer->open()) demuxer->flowOutAbort(sa);
-        break;
-      }
-      case 10:
-        if (chance(10)) {
-          link.cut();
-          connect();
-        } else if (chance(20)) {
-          c->extTapDeviceDelAll();
-        }
-        break;
-      default:
-        break;
+    std::uint32_t const kind = pick(kinds + 3);
+    if (kind < kinds) {
+      change(c, s, kind);
+    } else if (kind == kinds) {
+      (chance(50) ? static_cast<Kiv::Entity&>(*c) : static_cast<Kiv::Entity&>(*s)).isNondestructingIs(chance(50));
+    } else if (kind == kinds + 1) {
+      auto sa = chance(50) ? c->kivNboAttrLogSa(demuxer->writer()) : s->kivNboAttrLogSa(demuxer->writer());
+      if (sa && demuxer->open()) demuxer->flowOutAbort(sa);
+    } else if (chance(10)) {
+      link.cut();
+      connect();
     }
     for (std::uint32_t turns = pick(4); turns > 0; --turns) Kiv::eventLoop().runOnce();
   }
@@ -125,7 +95,6 @@ struct RandomRun {
     drain();
   }
 
-  std::mt19937 rng;
   Kiv::Ptr<Config> config = Bridging::Orva::configFactory("agentConfig");
   Kiv::Ptr<Status> status = Bridging::Orva::statusFactory("agentStatus");
   Kiv::Ptr<Kiv::Dir> dir = Kiv::Dir::DirIs("mirror");
