@@ -16,18 +16,7 @@ namespace {
 using namespace attrlog_test;
 using Kiv::StreamAdapter;
 
-class ReplicationFault : public ::testing::Test {
- protected:
-  void SetUp() override { Kiv::eventLoop().reset(); }
-  void TearDown() override {
-    link.cut();
-    drain();
-  }
-  Kiv::Ptr<Config> config = Bridging::Orva::configFactory("agentConfig");
-  Kiv::Ptr<Status> status = Bridging::Orva::statusFactory("agentStatus");
-  Kiv::Ptr<Kiv::Dir> dir = Kiv::Dir::DirIs("mirror");
-  Link link = Link::make(dir);
-};
+class ReplicationFault : public Replication {};
 
 std::string text(std::size_t n, char c) { return std::string(n, c); }
 

@@ -123,4 +123,19 @@ Kiv::Ptr<E> mirrorOf(Kiv::Ptr<Kiv::Dir> const& dir, char const* name) {
   return Kiv::Ptr<E>(dynamic_cast<E*>(dir->entry(Kiv::Name(name)).ptr()));
 }
 
+// A source's configuration and status, a mirror directory and a
+// connection between them, cut when the test ends.
+class Replication : public ::testing::Test {
+ protected:
+  void SetUp() override { Kiv::eventLoop().reset(); }
+  void TearDown() override {
+    link.cut();
+    drain();
+  }
+  Kiv::Ptr<Config> config = Bridging::Orva::configFactory("agentConfig");
+  Kiv::Ptr<Status> status = Bridging::Orva::statusFactory("agentStatus");
+  Kiv::Ptr<Kiv::Dir> dir = Kiv::Dir::DirIs("mirror");
+  Link link = Link::make(dir);
+};
+
 }  // namespace attrlog_test
