@@ -15,10 +15,10 @@ namespace {
 
 using namespace attrlog_test;
 
-class CrossingChanges : public ::testing::Test {
+class CrossingChanges : public Replication {
  protected:
   void SetUp() override {
-    Kiv::eventLoop().reset();
+    Replication::SetUp();
     config->extTapDeviceIs("a", TapDevice("ta", 1));
     for (int i = 0; i < 20; ++i) config->extTapDeviceIs("k" + std::to_string(i), TapDevice("old", 1));
     link.source->mount(config);
@@ -28,20 +28,12 @@ class CrossingChanges : public ::testing::Test {
     ms = mirrorOf<Status>(dir, "agentStatus");
     ASSERT_TRUE(mc && ms);
   }
-  void TearDown() override {
-    link.cut();
-    drain();
-  }
   void expectEqual() {
     EXPECT_EQ(describe(mc), describe(config));
     EXPECT_EQ(describe(ms), describe(status));
     EXPECT_TRUE(link.source->open() && link.mirror->open());
   }
 
-  Kiv::Ptr<Config> config = Bridging::Orva::configFactory("agentConfig");
-  Kiv::Ptr<Status> status = Bridging::Orva::statusFactory("agentStatus");
-  Kiv::Ptr<Kiv::Dir> dir = Kiv::Dir::DirIs("mirror");
-  Link link = Link::make(dir);
   Kiv::Ptr<Config> mc;
   Kiv::Ptr<Status> ms;
 };
