@@ -302,6 +302,8 @@ class KIV_API StreamAdapter : public PtrInterface::NotifieeConst {
   // Whether the remote read-only side may write attribute `a`; none may.
   bool readOnlyRemoteOk(AttributeId a) const;
   // Writes a transaction marker record for attribute `a`.
+  // The frame's argument word carries the acknowledgement (NboAttrLog.h):
+  // `arg` is sent only by a writer that has no reader.
   void sendTransactionMarker(AttributeId a, AttrTransactionType type, std::uint32_t arg);
   // Sends what has been written so far.
   void doThis();
