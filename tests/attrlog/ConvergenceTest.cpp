@@ -108,7 +108,7 @@ std::uint32_t envNumber(char const* name, std::uint32_t otherwise) {
 
 TEST(Convergence, BothSidesEqualAfterRandomChangesOnBothFaultsAndReconnects) {
   constexpr int steps = 400, quietEvery = 100;
-  std::uint32_t const last = envNumber("ATTRLOG_SEEDS", 20);
+  std::uint32_t const last = envNumber("ATTRLOG_SEEDS", 12);
   for (std::uint32_t seed = envNumber("ATTRLOG_SEED_FROM", 1); seed <= last; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     Kiv::eventLoop().reset();
