@@ -315,7 +315,9 @@ void Demuxer::close(String8 const& reason) {
   reactors.swap(reactors_);
   flowIns_.clear();
   for (auto const& r : reactors) r.second->streamDemuxerIs(nullptr);
-  reactors.clear();
+  // Released at the loop's next turn: the close may come from inside one of
+  // them (a record of its too long for a frame).
+  eventLoop().defer([released = std::move(reactors)] {});
   auto& list = globalNboAttrLogDemuxerManager().demuxers_;
   list.erase(std::remove(list.begin(), list.end(), hold), list.end());
   if (closedCallback_) {

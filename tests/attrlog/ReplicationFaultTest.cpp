@@ -6,7 +6,6 @@
 // its reason) and a mirror equal to its source.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 
 #include "tests/attrlog/ReplicationFixture.h"
@@ -31,10 +30,8 @@ TEST(WriterLimit, NameChangesWhilePeerNotReadingStayWithinCapacity) {
     auto sa = source->mount(status);
     sa->stateFlagIs(StreamAdapter::flagFlowOutOnDemand, onDemand);
     auto const& writer = source->writer();
-    std::string name;
     for (int i = 0; i < 2000; ++i) {
-      name = std::to_string(i) + text(1000, static_cast<char>('a' + i % 26));
-      status->fabricDeviceNameIs(name);
+      status->fabricDeviceNameIs(std::to_string(i) + text(1000, static_cast<char>('a' + i % 26)));
       Kiv::eventLoop().runOnce();
       ASSERT_LT(writer->pending(), writer->capacity() + writer->largestRecord()) << "after name " << i;
     }
