@@ -52,6 +52,10 @@ class BRIDGING_API AgentFlowOut : public Kiv::NboAttrLog::FlowOut {
   // the collection is resynchronised once more when this one ends.
   bool kivChangedBehindResync() const noexcept { return changedBehindResync_; }
   void kivChangedBehindResyncIs(bool c) noexcept { changedBehindResync_ = c; }
+  // The string whose write stopped at valueIter() carries a change of this
+  // side (its first chunk said so).
+  bool kivValueChange() const noexcept { return valueChange_; }
+  void kivValueChangeIs(bool c) noexcept { valueChange_ = c; }
 
  private:
   static constexpr std::uint32_t bitOf(Kiv::AttributeId a) noexcept {
@@ -59,6 +63,7 @@ class BRIDGING_API AgentFlowOut : public Kiv::NboAttrLog::FlowOut {
   }
   std::uint32_t dirty_ = 0;
   bool changedBehindResync_ = false;
+  bool valueChange_ = false;
 };
 
 // E: the entity type; SA: its stream adapter.
@@ -110,7 +115,9 @@ class AgentNotifieeAdapter : public E::Notifiee {
   void kivSavedRegistrationClear() noexcept { savedRegistration_ = false; }
 
   void onIsNondestructing() override {
-    if (adapter_) adapter_->onIsNondestructing();
+    if (!adapter_) return;
+    adapter_->kivLocalChange(Kiv::Attr::isNondestructing);
+    adapter_->onIsNondestructing();
   }
   void onNotificationException(Kiv::AttributeId id) override {
     if (adapter_) adapter_->Kiv::StreamAdapter::onNotificationException(id);
@@ -229,7 +236,8 @@ class AgentStreamAdapter : public Kiv::Entity::KivNboAttrLogSa {
   void handleAttrDeserialization(Kiv::AttributeId a, DeserializationOptions options, unsigned int length,
                                  Kiv::Ptr<Kiv::NboAttrLog::In> const& reader) override {
     Kiv::Ptr<Kiv::NboAttrLog::In> source = reader ? reader : (nboAttrLogOut() ? nboAttrLogOut()->nboIn() : nullptr);
-    if (!source) return;
+    // Without an entity (a weak adapter's has ended) the record is dropped.
+    if (!source || !rawNotifier()) return;
     bool const apply = !reader;
     Kiv::Ptr<SA> hold(&self());
     if (apply) {
@@ -248,8 +256,8 @@ class AgentStreamAdapter : public Kiv::Entity::KivNboAttrLogSa {
     switch (a) {
       case Kiv::Attr::isNondestructing: {
         bool const v = source->nextbool();
-        if (apply) entity()->isNondestructingIs(v);
-        else onIsNondestructing();
+        if (!apply) onIsNondestructing();
+        else if (peerValueAccepted(a, Kiv::String8())) entity()->isNondestructingIs(v);
         return;
       }
       case Kiv::NboAttrLog::syncModeAttrId:
@@ -263,6 +271,13 @@ class AgentStreamAdapter : public Kiv::Entity::KivNboAttrLogSa {
   }
 
   void doSerializeOrphan() override { Kiv::StreamAdapter::doSerializeOrphan(); }
+
+  // The notifiee adapter tells of every change of the entity: one that
+  // this adapter is not applying itself (flag 4, its echo) was made on this
+  // side, and the peer may not overwrite it with a value it resends.
+  void kivLocalChange(Kiv::AttributeId a, Kiv::String8 const& key = Kiv::String8()) {
+    if (!stateFlag(flagActive) && !stateFlag(flagSilent) && nboAttrLogOut()) localChangeIs(a, key);
+  }
 
  protected:
   // Construction steps 2 to 4: the notifiee adapter, the weak reference,
@@ -281,16 +296,14 @@ class AgentStreamAdapter : public Kiv::Entity::KivNboAttrLogSa {
   static bool suspended(Kiv::Ptr<AgentFlowOut> const& fo) { return fo && fo->suspended(); }
 
   // Outbound guard, steps 1 and 2: true when the adapter writes nothing
-  // for this change and leaves flag 4 alone.
-  bool silentFor(Kiv::AttributeId a) const {
-    return stateFlag(flagSilent) || (!stateFlag(flagActive) && handlingFlowInFor(a));
-  }
+  // for this change and leaves flag 4 alone. Only the applied change's own
+  // notification, which comes first and finds flag 4 set, is its echo:
+  // a change that an observer derives from it, of any key, is written.
+  bool silentFor(Kiv::AttributeId) const { return stateFlag(flagSilent); }
   // Steps 3 to 6: the writer when a record may go, else null (the caller
   // clears flag 4). `sufficient` is the writer's answer about its buffer.
   Kiv::NboAttrLog::Out* writerFor(Kiv::Ptr<Kiv::KivAttr> const& descriptor, bool& sufficient) {
-    if (stateFlag(flagWritesOff5) || stateFlag(flagWritesOff8) || !stateFlag(flagWritable) || stateFlag(flagActive)) {
-      return nullptr;
-    }
+    if (!writesOn() || stateFlag(flagActive)) return nullptr;
     Kiv::NboAttrLog::Out* out = nboAttrLogOut().ptr();
     if (!out) return nullptr;
     if (stateFlag(flagReadOnlyProxy) && !convertedToWritable(false)) doThrowReadOnly(descriptor);
@@ -335,15 +348,22 @@ class AgentStreamAdapter : public Kiv::Entity::KivNboAttrLogSa {
     if (!out) return;
     writeOrDefer(a, sufficient, false, [&] {
       Kiv::Ptr<Kiv::NboAttrLog::Out> w(out);
-      recordBegin(w, a);
+      recordBegin(w, a, Kiv::String8());
       w << static_cast<bool>(value()) << Kiv::Connection::Out::transactEnd;
     });
   }
 
-  // A record's header and begin token.
-  void recordBegin(Kiv::Ptr<Kiv::NboAttrLog::Out> const& out, Kiv::AttributeId a) {
-    out->nextHeaderIs(Kiv::NboAttrLog::MsgHeader(entityId(), a, true, 0, 0, false));
+  // A record's header and begin token; `a` is written under `wireId`
+  // (a deletion's negated id) when given. The record carries the change
+  // of `a` at `key` made on this side, if one is waiting.
+  // Returns whether it carries a change.
+  bool recordBegin(Kiv::Ptr<Kiv::NboAttrLog::Out> const& out, Kiv::AttributeId a, Kiv::String8 const& key,
+                   bool carriesChange = true, Kiv::AttributeId wireId = 0) {
+    bool const change = carriesChange && localChangeWritten(a, key);
+    out->nextHeaderIs(Kiv::NboAttrLog::MsgHeader(entityId(), wireId ? wireId : a, true,
+                                                 change ? Kiv::NboAttrLog::MsgHeader::changeFlag : 0, 0, false));
     out << Kiv::Connection::Out::transactBegin;
+    return change;
   }
 
   // The first steps of a transaction marker: a resync that begins on an
@@ -356,6 +376,9 @@ class AgentStreamAdapter : public Kiv::Entity::KivNboAttrLogSa {
     if (!stateFlag(flagSilent) && !flowIn && type == transactionBegin) {
       flowIn = demuxer->flowInIs(entityId());
       flowIn->aidIs(a);
+    }
+    if (flowIn && type == transactionBegin && a == flowIn->aid() && demuxer->delivering()) {
+      flowIn->beganIs(demuxer->deliveredAck(), false);
     } else if (flowIn && type == transactionEnd && a == flowIn->aid()) {
       flowIn->handlingTransactionIs(true);
     }

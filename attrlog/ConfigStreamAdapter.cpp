@@ -72,7 +72,7 @@ void Config::KivNboAttrLogSa::kivHandleExtTapDeviceSerializeSing(Kiv::String8 ke
   if (!out) return;
   writeOrDefer(extTapDeviceAttrId, sufficient, true, [&] {
     Kiv::Ptr<Kiv::NboAttrLog::Out> w(out);
-    recordBegin(w, deleted ? extTapDeviceDeletion : extTapDeviceAttrId);
+    recordBegin(w, extTapDeviceAttrId, key, true, deleted ? extTapDeviceDeletion : 0);
     w << key;
     if (!deleted) w << value;
     w << Kiv::Connection::Out::transactEnd;
@@ -86,7 +86,19 @@ bool Config::KivNboAttrLogSa::kivHandleExtTapDeviceSerializeColl() {
   Kiv::Ptr<AgentFlowOut> fo = flowOut();
   Kiv::Ptr<Kiv::NboAttrLog::FlowOut> const base(fo.ptr());
   Kiv::Ptr<Config> e = entity();
-  if (fo && !fo->bookmark()) sendTransactionMarker(extTapDeviceAttrId, transactionBegin, 0);
+  if (fo && !fo->bookmark()) {
+    // Members deleted on this side since they were last written go first,
+    // one by one and as changes, so that a crossing change of the peer is
+    // settled like any other (a resync's end only resends deletions). The
+    // keys still waiting are where this resumes.
+    for (Kiv::String8 const& key : localChangesPending(extTapDeviceAttrId)) {
+      auto gone = e->extTapDeviceIteratorConst(key);
+      if (gone && gone->key() == key) continue;
+      kivHandleExtTapDeviceSerializeSing(key, TapDevice(), true);
+      if (fo->suspended() || !continueFlowOut()) return false;
+    }
+    sendTransactionMarker(extTapDeviceAttrId, transactionBegin, 0);
+  }
   ExtTapDeviceIterator it = fo && fo->bookmark()
                                 ? e->extTapDeviceIterator(Kiv::kivFlowOutBookmarkDeq<Kiv::String8>(base))
                                 : e->extTapDeviceIterator();
@@ -155,22 +167,23 @@ bool Config::KivNboAttrLogSa::deserializeAttr(Kiv::AttributeId a, bool apply,
         onExtTapDevice(key);
         return true;
       }
-      e->extTapDeviceIs(key, value);
-      // Received: the member survives the end of a running resync.
+      if (peerValueAccepted(extTapDeviceAttrId, key)) e->extTapDeviceIs(key, value);
+      // Received (or this side's newer value kept): the member survives the
+      // end of a running resync.
       ExtTapDeviceIterator it = e->extTapDeviceIterator(key);
       if (it && it.key() == key) it->kivMarkedForDeletionIs(false);
       return true;
     }
     case extTapDeviceDeletion: {
       Kiv::String8 const key = source->nextString();
-      if (apply) e->extTapDeviceDel(key);
-      else onExtTapDevice(key);
+      if (!apply) onExtTapDevice(key);
+      else if (peerValueAccepted(extTapDeviceAttrId, key)) e->extTapDeviceDel(key);
       return true;
     }
     case completeAttrId: {
       bool const v = source->nextbool();
-      if (apply) e->completeIs(v);
-      else onComplete();
+      if (!apply) onComplete();
+      else if (peerValueAccepted(completeAttrId, Kiv::String8())) e->completeIs(v);
       return true;
     }
     default: return false;
@@ -179,9 +192,17 @@ bool Config::KivNboAttrLogSa::deserializeAttr(Kiv::AttributeId a, bool apply,
 
 void Config::KivNboAttrLogSa::handleAttrTransaction(Kiv::AttributeId a, AttrTransactionType type, unsigned int arg) {
   Kiv::Ptr<KivNboAttrLogSa> hold(this);
-  kivFlowInTransaction(a, type);
+  Kiv::Ptr<Kiv::NboAttrLog::FlowIn> const flowIn = kivFlowInTransaction(a, type);
   if (a == extTapDeviceAttrId) {
     Kiv::Ptr<Config> e = entity();
+    // A member this side changed after the peer's resync began is not one
+    // the resync could hold: it stays.
+    Kiv::Ptr<Kiv::NboAttrLog::Demuxer> const demuxer = streamDemuxer();
+    bool const fromPeer = demuxer && demuxer->delivering();
+    std::uint64_t const began = flowIn && flowIn->aid() == extTapDeviceAttrId ? flowIn->ack() : 0;
+    auto stays = [&](KivExtTapDeviceIterator const& it) {
+      return fromPeer && !peerValueAccepted(extTapDeviceAttrId, it->key(), began, false);
+    };
     // Observers of a deletion may add or delete members: passes go on
     // until one leaves the collection as it found it.
     for (bool again = true; again && e;) {
@@ -189,6 +210,9 @@ void Config::KivNboAttrLogSa::handleAttrTransaction(Kiv::AttributeId a, AttrTran
       for (KivExtTapDeviceIterator it = e->kivExtTapDeviceIterator(); it;) {
         if (type == transactionBegin) {
           it->kivMarkedForDeletionIs(true);
+          ++it;
+        } else if (type == transactionEnd && it->kivMarkedForDeletion() && stays(it)) {
+          it->kivMarkedForDeletionIs(false);
           ++it;
         } else if (type == transactionEnd && it->kivMarkedForDeletion()) {
           IsActiveAnchor active(this, extTapDeviceAttrId);
@@ -216,11 +240,15 @@ Config::KivNboAttrLogSa::KivNboAttrLogSaAdapter_::KivNboAttrLogSaAdapter_Is(Kiv:
 Config::KivNboAttrLogSa::KivNboAttrLogSaAdapter_::~KivNboAttrLogSaAdapter_() = default;
 
 void Config::KivNboAttrLogSa::KivNboAttrLogSaAdapter_::onExtTapDevice(Kiv::String8 key) {
-  if (adapter_) adapter_->onExtTapDevice(key);
+  if (!adapter_) return;
+  adapter_->kivLocalChange(extTapDeviceAttrId, key);
+  adapter_->onExtTapDevice(key);
 }
 
 void Config::KivNboAttrLogSa::KivNboAttrLogSaAdapter_::onComplete() {
-  if (adapter_) adapter_->onComplete();
+  if (!adapter_) return;
+  adapter_->kivLocalChange(completeAttrId);
+  adapter_->onComplete();
 }
 
 }  // namespace Bridging::Orva

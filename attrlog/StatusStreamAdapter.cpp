@@ -19,6 +19,9 @@ Status::KivNboAttrLogSa::~KivNboAttrLogSa() = default;
 void Status::KivNboAttrLogSa::freeResyncState(Kiv::Ptr<Kiv::NboAttrLog::FlowOut> const& flowOut) {
   if (flowOut && flowOut->attrId() == fabricDeviceNameAttrId && flowOut->valueIter()) {
     Kiv::kivFlowOutValueDeq<Kiv::String8::IteratorConst>(flowOut);
+    // The peer drops a name received in part: a change it carried is
+    // still to be written.
+    if (static_cast<AgentFlowOut*>(flowOut.ptr())->kivValueChange()) localChangeIs(fabricDeviceNameAttrId, Kiv::String8());
   }
 }
 
@@ -50,23 +53,18 @@ bool Status::KivNboAttrLogSa::kivHandleFabricDeviceNameSerialize() {
   Kiv::Ptr<AgentFlowOut> fo;
   Kiv::String8::IteratorConst it = e->fabricDeviceName().iterator();
   bool resumed = false;
-  auto resume = [&](Kiv::Ptr<AgentFlowOut> const& from) {
-    it = Kiv::kivFlowOutValueDeq<Kiv::String8::IteratorConst>(Kiv::Ptr<Kiv::NboAttrLog::FlowOut>(from.ptr()));
-    resumed = true;
-  };
   if (stateFlag(flagFlowOutOnDemand)) {
     // No flow-out is used, but a string still being written goes on from
     // where it stopped rather than sending its start again, and a newer
-    // name waits until it has been finished: chunks of two strings must
-    // not interleave.
-    if (flowOut() && flowOut()->valueIter()) {
-      if (!scheduled) {
-        flowOut()->dirtyIs(fabricDeviceNameAttrId, true);
-        return false;
-      }
-      fo = flowOut();
-      resume(fo);
+    // name waits until it has been finished, or until the abort of an
+    // abandoned one has gone out: chunks of two strings must not
+    // interleave.
+    if (flowOut() && !scheduled && (flowOut()->valueIter() || flowOut()->pendingAborts())) {
+      flowOut()->dirtyIs(fabricDeviceNameAttrId, true);
+      return false;
     }
+    // The running flow-out writes the name as far as the writer has room.
+    if (scheduled) fo = flowOut();
   } else {
     fo = flowOut();
     if (fo && !scheduled) {
@@ -75,14 +73,26 @@ bool Status::KivNboAttrLogSa::kivHandleFabricDeviceNameSerialize() {
       fo->dirtyIs(fabricDeviceNameAttrId, true);
       return false;
     }
-    if (fo && fo->valueIter()) resume(fo);
+  }
+  // Whether the name being written carries a change of this side (told by
+  // its first chunk).
+  bool change = false;
+  if (fo && fo->valueIter()) {
+    it = Kiv::kivFlowOutValueDeq<Kiv::String8::IteratorConst>(Kiv::Ptr<Kiv::NboAttrLog::FlowOut>(fo.ptr()));
+    change = fo->kivValueChange();
+    resumed = true;
   }
   auto save = [&](Kiv::Ptr<AgentFlowOut> const& into) {
     Kiv::kivFlowOutValueEnq(Kiv::Ptr<Kiv::NboAttrLog::FlowOut>(into.ptr()), it);
+    into->kivValueChangeIs(change);
     return false;
   };
   auto chunk = [&] {
-    recordBegin(out, fabricDeviceNameAttrId);
+    bool const first = it.position() == 0;
+    bool const carries = recordBegin(out, fabricDeviceNameAttrId, Kiv::String8(), first);
+    if (first) change = carries;
+    // The peer has the name only once it has its last chunk.
+    else if (change) localChangeStillWriting(fabricDeviceNameAttrId, Kiv::String8());
     out << it;
     out << Kiv::Connection::Out::transactEnd;
   };
@@ -93,7 +103,8 @@ bool Status::KivNboAttrLogSa::kivHandleFabricDeviceNameSerialize() {
       // A writer without a capacity has no limit to exceed.
       if (out->hasCapacity() && out->pending() > out->capacity()) return save(fo);
       chunk();
-    } else if (!written && (!out->hasCapacity() || out->capacity() >= immediateChunkCapacity)) {
+    } else if (!written && (sufficient || scheduled) &&
+               (!out->hasCapacity() || out->capacity() >= immediateChunkCapacity)) {
       chunk();
     } else {
       flowOutOnDemand();
@@ -104,6 +115,9 @@ bool Status::KivNboAttrLogSa::kivHandleFabricDeviceNameSerialize() {
       // A flow-out handed back with an unfinished older string gives it
       // up: this one is newer.
       if (made->valueIter()) Kiv::kivFlowOutValueDeq<Kiv::String8::IteratorConst>(Kiv::Ptr<Kiv::NboAttrLog::FlowOut>(made.ptr()));
+      // Nothing written yet: the dirty bit alone says that the name is to
+      // go, and only the newest one goes, however often it changes meanwhile.
+      if (!written) return false;
       return save(made);
     }
     written = true;
@@ -138,8 +152,8 @@ bool Status::KivNboAttrLogSa::deserializeAttr(Kiv::AttributeId a, bool apply,
   switch (a) {
     case initializedAttrId: {
       bool const v = source->nextbool();
-      if (apply) e->initializedIs(v);
-      else onInitialized();
+      if (!apply) onInitialized();
+      else if (peerValueAccepted(initializedAttrId, Kiv::String8())) e->initializedIs(v);
       return true;
     }
     case fabricDeviceNameAttrId: {
@@ -150,23 +164,39 @@ bool Status::KivNboAttrLogSa::deserializeAttr(Kiv::AttributeId a, bool apply,
       }
       Kiv::String8::Iterator fresh;
       Kiv::String8::Iterator* it = &fresh;
-      if (flowIn) it = Kiv::kivFlowInIterator<Kiv::String8::Iterator>(flowIn, fabricDeviceNameAttrId, false);
+      Kiv::Ptr<Kiv::NboAttrLog::Demuxer> demuxer = streamDemuxer();
+      // A name is settled against this side's changes as of its first
+      // chunk, when its value was taken.
+      auto began = [&](Kiv::Ptr<Kiv::NboAttrLog::FlowIn> const& into) {
+        if (demuxer && demuxer->delivering()) into->beganIs(demuxer->deliveredAck(), demuxer->deliveredChange());
+      };
+      auto applied = [&](Kiv::String8 const& name, Kiv::Ptr<Kiv::NboAttrLog::FlowIn> const& from) {
+        bool const take = from ? peerValueAccepted(fabricDeviceNameAttrId, Kiv::String8(), from->ack(), from->change())
+                               : peerValueAccepted(fabricDeviceNameAttrId, Kiv::String8());
+        if (take) e->fabricDeviceNameIs(name);
+      };
+      if (flowIn) {
+        if (!flowIn->iter()) began(flowIn);
+        it = Kiv::kivFlowInIterator<Kiv::String8::Iterator>(flowIn, fabricDeviceNameAttrId, false);
+      }
       if (length != 0) {
         Kiv::ConnectionInSizeAnchor chunk(Kiv::Ptr<Kiv::Connection::In>(source.ptr()), length);
         Kiv::Ptr<Kiv::Connection::In>(source.ptr()) >> *it;
       }
-      Kiv::Ptr<Kiv::NboAttrLog::Demuxer> demuxer = streamDemuxer();
       if (!flowIn) {
         if (it->complete()) {
-          e->fabricDeviceNameIs(it->string());
+          applied(it->string(), nullptr);
         } else if (demuxer) {
-          Kiv::kivFlowInIteratorIs(demuxer->flowInIs(entityId()), fabricDeviceNameAttrId, *it);
+          Kiv::Ptr<Kiv::NboAttrLog::FlowIn> const made = demuxer->flowInIs(entityId());
+          began(made);
+          Kiv::kivFlowInIteratorIs(made, fabricDeviceNameAttrId, *it);
         }
       } else if (it->complete()) {
         Kiv::String8 const name = it->string();
-        e->fabricDeviceNameIs(name);
+        Kiv::Ptr<Kiv::NboAttrLog::FlowIn> const hold = flowIn;
         Kiv::kivFlowInIteratorDel(flowIn);
         if (demuxer) demuxer->flowInDel(entityId());
+        applied(name, hold);
       }
       return true;
     }
@@ -201,11 +231,15 @@ Status::KivNboAttrLogSa::KivNboAttrLogSaAdapter_::KivNboAttrLogSaAdapter_Is(Kiv:
 Status::KivNboAttrLogSa::KivNboAttrLogSaAdapter_::~KivNboAttrLogSaAdapter_() = default;
 
 void Status::KivNboAttrLogSa::KivNboAttrLogSaAdapter_::onInitialized() {
-  if (adapter_) adapter_->onInitialized();
+  if (!adapter_) return;
+  adapter_->kivLocalChange(initializedAttrId);
+  adapter_->onInitialized();
 }
 
 void Status::KivNboAttrLogSa::KivNboAttrLogSaAdapter_::onFabricDeviceName() {
-  if (adapter_) adapter_->onFabricDeviceName();
+  if (!adapter_) return;
+  adapter_->kivLocalChange(fabricDeviceNameAttrId);
+  adapter_->onFabricDeviceName();
 }
 
 }  // namespace Bridging::Orva

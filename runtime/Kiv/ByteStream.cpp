@@ -1,6 +1,8 @@
 #include "Kiv/ByteStream.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -24,6 +26,11 @@ FdByteStream::FdByteStream(int fd) : fd_(fd) {
   if (fd < 0) throwRangeException("negative file descriptor");
   int const flags = ::fcntl(fd, F_GETFL, 0);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+  // A TCP socket sends each turn's records at once rather than waiting for
+  // the peer's acknowledgement of the last ones; other descriptors refuse
+  // the option, which changes nothing.
+  int const on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   watch();
 }
 

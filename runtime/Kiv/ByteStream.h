@@ -75,7 +75,8 @@ class KIV_API ByteStream : public PtrInterface {
   String8 failure_;
 };
 
-// A file descriptor, owned: closed when the stream is closed or ends.
+// A file descriptor, owned: closed when the stream is closed or ends. A
+// TCP socket has its send delay (Nagle's) switched off.
 class KIV_API FdByteStream : public ByteStream {
  public:
   // Takes over `fd`, makes it non-blocking and watches it with the event

@@ -4,6 +4,7 @@
 
 #include "Kiv/EventLoop.h"
 #include "Kiv/Exception.h"
+#include "Kiv/NboAttrLogDemuxer.h"
 #include "Kiv/Strep.h"
 #include "Kiv/StreamAdapter.h"
 
@@ -22,12 +23,14 @@ Out::~Out() {
 void Out::nextHeaderIs(MsgHeader const& h) {
   if (recordOpen()) throwInternalException("attribute-log record started inside another record");
   frameStart_ = size();
+  recordEntity_ = h.entityId;
+  recordAttr_ = h.attrId;
   appendU32(0);  // the length, filled in when the record ends
   appendU64(h.entityId);
   appendU32(h.attrId);
   appendU8(h.attribute ? 1 : 0);
   appendU8(h.transactionType);
-  appendU32(h.transactionArg);
+  appendU32(in_ ? static_cast<std::uint32_t>(in_->framesSeen_) : h.transactionArg);
   appendU8(h.reassert ? 1 : 0);
 }
 
@@ -45,12 +48,20 @@ void Out::endRecord() {
   if (!recordOpen()) throwInternalException("attribute-log record ended without a header");
   std::size_t const length = size() - frameStart_ - 4;
   if (length > maxFrame) {
-    // Too long for any reader: dropped rather than sent.
+    // Too long for any reader: dropped rather than sent, and the
+    // connection, which can no longer carry the entity, is closed.
     truncate(frameStart_);
     frameStart_ = noFrame;
-    throwRangeException("attribute-log record too long");
+    Ptr<Demuxer> demuxer = demuxFor(connectionIn());
+    String8 const reason = (demuxer ? demuxer->recordName(recordEntity_, recordAttr_) + ": " : String8()) +
+                           format("attribute-log record too long (%llu bytes, at most %u)",
+                                  static_cast<unsigned long long>(length), maxFrame);
+    fail(reason);
+    throwRangeException(reason);
   }
   patchU32(frameStart_, static_cast<std::uint32_t>(length));
+  largestRecord_ = std::max(largestRecord_, length + 4);
+  peakPending_ = std::max(peakPending_, size());
   frameStart_ = noFrame;
   committed_ = size();
   ++records_;
@@ -113,15 +124,19 @@ void Out::runFlowOuts() {
     f->queued_ = false;
     Ptr<StreamAdapter> adapter(f->adapter_);
     if (!adapter || adapter->flowOut() != f) continue;
+    // It could write nothing: it waits until the adapter's writes are
+    // switched on again, which queues it anew.
+    if (!adapter->writesOn()) continue;
     f->recordsThisTurn_ = 0;
     ++f->runs_;
     running_ = f.ptr();
     AttributeId next = 0;
     try {
       next = adapter->handleAttrFlowOut(f->resumeAt_);
-    } catch (...) {
+    } catch (std::exception const& e) {
       running_ = nullptr;
-      throw;
+      fail(String8(e.what()));
+      return;
     }
     running_ = nullptr;
     if (adapter->flowOut() != f) continue;
@@ -137,6 +152,12 @@ void Out::runFlowOuts() {
     waiting_.push_back(f);
   }
   scheduleFlowOuts();
+}
+
+void Out::fail(String8 const& reason) {
+  Ptr<Out> hold(this);
+  if (Ptr<Demuxer> demuxer = demuxFor(connectionIn())) demuxer->close(reason);
+  else if (stream_) close();
 }
 
 // --- In

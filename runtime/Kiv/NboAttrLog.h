@@ -22,8 +22,11 @@
 //     u64  entity id
 //     u32  attribute id
 //     u8   kind: 1 attribute record, 0 transaction marker
-//     u8   transaction type (markers)
-//     u32  transaction argument (markers)
+//     u8   markers: the transaction type; attribute records: flags, bit 0
+//          set when the record carries a change made on the sending side
+//          (clear when it resends a value, as a resync does)
+//     u32  acknowledgement: how many frames the sender had received on
+//          this connection when it wrote this one (the low 32 bits)
 //     u8   reassert: 1 asks the receiver to answer with its own value
 //          instead of applying this one
 //   u8   token 1 (begin)
@@ -39,20 +42,35 @@
 //   u32  chunk length n, then n bytes
 //
 // For example, `complete` (attribute 259) of the entity with id 5 set to
-// true is this 26-byte frame:
+// true, resent by a side that has received nothing yet, is this 26-byte
+// frame:
 //
 //   00 00 00 16  00 00 00 00 00 00 00 05  00 00 01 03  01 00 00 00 00 00 00
 //   01  01  03
 //
-// and the end marker of a resync of attribute 258 of that entity:
+// the same value as a change made by a side that had received 7 frames:
 //
-//   00 00 00 15  00 00 00 00 00 00 00 05  00 00 01 02  00 02 00 00 00 00 00
+//   00 00 00 16  00 00 00 00 00 00 00 05  00 00 01 03  01 01 00 00 00 07 00
+//   01  01  03
+//
+// and the end marker of a resync of attribute 258 of that entity, written
+// after 2 frames had been received:
+//
+//   00 00 00 15  00 00 00 00 00 00 00 05  00 00 01 02  00 02 00 00 00 02 00
 //   01 03
+//
+// The acknowledgement and the change flag settle changes that cross on the
+// wire (StreamAdapter.h, "Crossing changes"): a receiver knows which of its
+// own frames the sender had not seen when it wrote a record.
 //
 // A frame is sent only once complete (its end token written); the writer
 // holds what the stream cannot take yet, up to its capacity and beyond:
 // writes never fail, but past the capacity hasSufficientBuffer() is false
-// and the stream adapters defer what they can to scheduled flow-outs.
+// and the stream adapters defer what they can to scheduled flow-outs. A
+// record longer than maxFrame is dropped and closes the connection, its
+// reason naming the entity and attribute (the host hears it through the
+// demultiplexer's closed call-back); so does any failure of a scheduled
+// flow-out, which never escapes the event loop's turn.
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -101,6 +119,8 @@ constexpr std::uint32_t maxFrame = 16u << 20;
 constexpr std::uint32_t maxChunk = 16384;
 // Header fields after the length word.
 constexpr std::size_t headerSize = 19;
+// The bytes of a transaction marker's frame: length, header, two tokens.
+constexpr std::size_t markerSize = 4 + headerSize + 2;
 // The entity id and attribute id of an orphan record, which asks the
 // receiver to make the entity it describes.
 constexpr EntityId orphanEntityId = 1;
@@ -108,8 +128,13 @@ constexpr AttributeId orphanAttrId = 136;
 // The attribute id of a sync-mode record.
 constexpr AttributeId syncModeAttrId = 135;
 
-// The header of one record.
+// The header of one record. The writer fills in the acknowledgement
+// itself when it is paired with a reader (transactionArg is what a writer
+// without one sends).
 struct KIV_API MsgHeader {
+  // The flag of an attribute record that carries a change of the sender.
+  static constexpr std::uint8_t changeFlag = 1;
+
   MsgHeader() = default;
   MsgHeader(EntityId e, AttributeId a, bool isAttribute, std::uint8_t type, std::uint32_t arg, bool reassert)
       : entityId(e), attrId(a), attribute(isAttribute), transactionType(type), transactionArg(arg),
@@ -145,6 +170,15 @@ class KIV_API Out : public ByteConnection::Out {
   // Bytes written and not yet taken by the stream.
   std::size_t pending() const noexcept { return size(); }
   bool hasSufficientBuffer() const noexcept { return capacity_ == 0 || size() < capacity_; }
+  // The most bytes held at once, and the longest frame written, since the
+  // writer was made.
+  std::size_t peakPending() const noexcept { return peakPending_; }
+  std::size_t largestRecord() const noexcept { return largestRecord_; }
+  // What a writer with a capacity never reaches: a record is begun only
+  // below the capacity, so the writer holds less than its capacity plus one
+  // record, and the transaction markers that go with that record (an
+  // abort, and a collection resync's begin and end).
+  std::size_t holdLimit() const noexcept { return capacity_ + largestRecord_ + 3 * markerSize; }
 
   // --- The connection.
   // The reader of the same connection (null for a writer without one).
@@ -184,10 +218,17 @@ class KIV_API Out : public ByteConnection::Out {
   void endRecord();
   void scheduleFlowOuts();
   void runFlowOuts();
+  // Closes the connection for `reason`: through its demultiplexer, which
+  // tells the host, when it has one.
+  void fail(String8 const& reason);
 
   std::size_t frameStart_ = noFrame;
+  EntityId recordEntity_ = 0;  // the open record's header ids
+  AttributeId recordAttr_ = 0;
   std::size_t committed_ = 0;  // bytes of complete frames at the front
   std::size_t capacity_ = 0;
+  std::size_t peakPending_ = 0;
+  std::size_t largestRecord_ = 0;
   std::uint64_t records_ = 0;
   std::uint64_t sent_ = 0;
   Ptr<ByteStream> stream_;
@@ -215,11 +256,15 @@ class KIV_API In : public ByteConnection::In {
   void bytesIs(void const* data, std::size_t n) { append(data, n); }
   // Bytes received and not read yet.
   std::size_t unread() const noexcept { return held(); }
+  // Frames delivered so far, the one being delivered included: what the
+  // paired writer acknowledges in the frames it writes.
+  std::uint64_t framesSeen() const noexcept { return framesSeen_; }
 
  private:
   friend class Demuxer;
   friend class Out;
   Out* out_ = nullptr;  // non-owning: the writer holds this reader
+  std::uint64_t framesSeen_ = 0;
   bool live_ = true;
 };
 

@@ -91,6 +91,17 @@ Ptr<StreamAdapter> Demuxer::reactorDel(EntityId id) {
   return adapter;
 }
 
+String8 Demuxer::recordName(EntityId id, AttributeId a) const {
+  // A deletion's record carries its attribute's id negated.
+  AttributeId const attr = static_cast<std::int32_t>(a) < 0 ? 0u - a : a;
+  Ptr<StreamAdapter> const adapter = reactor(id);
+  Ptr<Entity const> entity;
+  if (adapter) entity = adapter->kivNotifierEntity();
+  if (!entity) return format("attribute %u of entity id %llu", attr, static_cast<unsigned long long>(id));
+  String8 const name = entity->attributeString(attr);
+  return (name.empty() ? format("attribute %u", attr) : name) + " of " + entity->fullName();
+}
+
 EntityId Demuxer::entityIdNew() {
   for (;;) {
     EntityId const id = (++nextId_ << 2) | (static_cast<EntityId>(side_) << 1) | 1u;
@@ -218,6 +229,9 @@ void Demuxer::deliverFrame(std::uint32_t length) {
     std::uint8_t const reassert = in_->nextU8();
     if (kind > 1) throwRangeException(format("bad record kind %u", kind));
     if (reassert > 1) throwRangeException(format("bad reassert flag %u", reassert));
+    if (kind == 1 && (h.transactionType & ~MsgHeader::changeFlag) != 0) {
+      throwRangeException(format("bad record flags %u", h.transactionType));
+    }
     h.attribute = kind == 1;
     h.reassert = reassert == 1;
     if (in_->nextU8() != Connection::Out::transactBegin) throwRangeException("missing begin token");
@@ -226,7 +240,26 @@ void Demuxer::deliverFrame(std::uint32_t length) {
     if (in_->peekU8At(payload) != Connection::Out::transactEnd) throwRangeException("missing end token");
     {
       ConnectionInSizeAnchor body(Ptr<Connection::In>(in_), payload);
-      dispatch(h, payload);
+      // A receive() from an observer meanwhile returns at once: the reader
+      // stands inside this frame, and the frames after it are delivered
+      // by this call.
+      DeliveryScope delivering(state_);
+      ++in_->framesSeen_;
+      // The acknowledgement carries the low 32 bits of a count that never
+      // exceeds the frames this side has written.
+      std::uint64_t const written = out_->records();
+      std::uint64_t const behind = static_cast<std::uint32_t>(static_cast<std::uint32_t>(written) - h.transactionArg);
+      std::uint64_t const ack = behind <= written ? written - behind : 0;
+      peerAck_ = std::max(peerAck_, ack);
+      Delivered const outer = delivered_;
+      delivered_ = Delivered{true, h.attribute && (h.transactionType & MsgHeader::changeFlag) != 0, ack};
+      try {
+        dispatch(h, payload);
+      } catch (...) {
+        delivered_ = outer;
+        throw;
+      }
+      delivered_ = outer;
     }
   } catch (std::exception const& e) {
     if (state_ == 2) throw;
@@ -254,7 +287,9 @@ void Demuxer::dispatch(MsgHeader const& h, std::uint32_t payload) {
     if (h.transactionType > StreamAdapter::transactionEnd) {
       throwRangeException(format("bad transaction type %u", h.transactionType));
     }
-    adapter->handleAttrTransaction(h.attrId, h.transactionType, h.transactionArg);
+    // The argument word carries the acknowledgement: markers have no
+    // argument of their own.
+    adapter->handleAttrTransaction(h.attrId, h.transactionType, 0);
     return;
   }
   // A record of the adapter's own connection is applied; any other (or
@@ -280,7 +315,9 @@ void Demuxer::close(String8 const& reason) {
   reactors.swap(reactors_);
   flowIns_.clear();
   for (auto const& r : reactors) r.second->streamDemuxerIs(nullptr);
-  reactors.clear();
+  // Released at the loop's next turn: the close may come from inside one of
+  // them (a record of its too long for a frame).
+  eventLoop().defer([released = std::move(reactors)] {});
   auto& list = globalNboAttrLogDemuxerManager().demuxers_;
   list.erase(std::remove(list.begin(), list.end(), hold), list.end());
   if (closedCallback_) {

@@ -66,6 +66,18 @@ class KIV_API Demuxer : public PtrInterface {
   bool open() const noexcept { return state_ < 2; }
   String8 const& closeReason() const noexcept { return closeReason_; }
   std::uint64_t recordsReceived() const noexcept { return recordsReceived_; }
+
+  // --- The frame being delivered (StreamAdapter.h, "Crossing changes").
+  // Whether a frame from the peer is being delivered now.
+  bool delivering() const noexcept { return delivered_.on; }
+  // How many of this side's frames the peer had received when it wrote
+  // that frame.
+  std::uint64_t deliveredAck() const noexcept { return delivered_.ack; }
+  // Whether that frame carries a change made on the peer's side.
+  bool deliveredChange() const noexcept { return delivered_.change; }
+  // The highest acknowledgement received: this side's frames up to it have
+  // reached the peer.
+  std::uint64_t peerAck() const noexcept { return peerAck_; }
   // Bytes of the stream consumed so far.
   std::uint64_t offset() const noexcept;
 
@@ -76,6 +88,10 @@ class KIV_API Demuxer : public PtrInterface {
   // Removes the adapter under `id`, and its flow-in; returns it.
   Ptr<StreamAdapter> reactorDel(EntityId id);
   std::size_t reactors() const noexcept { return reactors_.size(); }
+  // A record's attribute and entity as a user knows them
+  // ("extTapDevice of agentConfig"), or by their ids when nothing is
+  // registered under `id`.
+  String8 recordName(EntityId id, AttributeId a) const;
   // A new odd entity id, from this side's range.
   EntityId entityIdNew();
 
@@ -144,6 +160,12 @@ class KIV_API Demuxer : public PtrInterface {
   String8 closeReason_;
   std::uint64_t compacted_ = 0;  // bytes dropped from the reader's front
   std::uint64_t recordsReceived_ = 0;
+  std::uint64_t peerAck_ = 0;
+  struct Delivered {
+    bool on = false;
+    bool change = false;
+    std::uint64_t ack = 0;
+  } delivered_;
   EntityId nextId_ = 1;
   std::uint32_t state_ = 0;
   Side side_;

@@ -1,5 +1,8 @@
 #include "Kiv/StreamAdapter.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "Kiv/Dir.h"
 #include "Kiv/Exception.h"
 #include "Kiv/KivType.h"
@@ -90,6 +93,56 @@ void StreamAdapter::sendTransactionMarker(AttributeId a, AttrTransactionType typ
 
 void StreamAdapter::doThis() {
   if (out_) out_->flush();
+}
+
+void StreamAdapter::localChangeIs(AttributeId a, String8 const& key) {
+  if (localChanges_.size() >= sweepAt_) {
+    // Changes the peer has acknowledged are settled.
+    std::uint64_t const acked = demuxer_ ? demuxer_->peerAck() : 0;
+    for (auto it = localChanges_.begin(); it != localChanges_.end();) {
+      it = it->second <= acked ? localChanges_.erase(it) : std::next(it);
+    }
+    sweepAt_ = std::max<std::size_t>(64, 2 * localChanges_.size());
+  }
+  localChanges_[{a, key.stdString()}] = pending;
+}
+
+bool StreamAdapter::localChangeWritten(AttributeId a, String8 const& key) {
+  auto it = localChanges_.find({a, key.stdString()});
+  if (it == localChanges_.end() || it->second != pending || !out_) return false;
+  it->second = out_->records() + 1;
+  return true;
+}
+
+void StreamAdapter::localChangeStillWriting(AttributeId a, String8 const& key) {
+  if (!out_) return;
+  std::uint64_t& seq = localChanges_[{a, key.stdString()}];
+  if (seq != pending) seq = out_->records() + 1;
+}
+
+std::vector<String8> StreamAdapter::localChangesPending(AttributeId a) const {
+  std::vector<String8> keys;
+  for (auto const& c : localChanges_)
+    if (c.first.first == a && c.second == pending) keys.emplace_back(c.first.second);
+  return keys;
+}
+
+bool StreamAdapter::peerValueAccepted(AttributeId a, String8 const& key, std::uint64_t ack, bool change) {
+  auto it = localChanges_.find({a, key.stdString()});
+  if (it == localChanges_.end()) return true;
+  bool const crossed = it->second > ack;
+  if (crossed && !(change && !mountedHere())) return false;
+  localChanges_.erase(it);
+  return true;
+}
+
+bool StreamAdapter::peerValueAccepted(AttributeId a, String8 const& key) {
+  if (!demuxer_ || !demuxer_->delivering()) return true;
+  return peerValueAccepted(a, key, demuxer_->deliveredAck(), demuxer_->deliveredChange());
+}
+
+bool StreamAdapter::mountedHere() const {
+  return demuxer_ && ((entityId_ >> 1) & 1u) == static_cast<EntityId>(demuxer_->side());
 }
 
 void StreamAdapter::doBaseKivNboAttrLogSaMsg(AttributeId a, DeserializationOptions, unsigned int length,
@@ -252,6 +305,22 @@ void StreamAdapter::kivDoZombieReactors(bool zombie) { kivMarkedForDeletionIs(zo
 void StreamAdapter::doRemountSelf(Ptr<NboAttrLog::Out> const& out) {
   if (out && out != out_) return;
   kivInstantiateSerialize();
+}
+
+void StreamAdapter::kiv_bitSetIs(Kiv_BitSet bits) {
+  PtrInterface::NotifieeConst::kiv_bitSetIs(bits);
+  writesSwitched();
+}
+
+void StreamAdapter::writesSwitched() {
+  if (!writesOn() || !flowOut_) return;
+  if (NboAttrLog::Out* out = flowOut_->out()) out->flowOutWaitIs(flowOut_);
+}
+
+void StreamAdapter::onZeroReferences() {
+  Ptr<StreamAdapter> hold(this);
+  kivFlowOutIs(nullptr);
+  notifierIs(nullptr);
 }
 
 void StreamAdapter::kivFlowOutIs(Ptr<NboAttrLog::FlowOut> const& flowOut) {

@@ -29,9 +29,32 @@
 //   20 flow-outs are made on demand when a write cannot be made now
 //   22 a scheduled flow-out is running (handlers write instead of deferring)
 //   26 outbound writes are allowed
+//
+// Crossing changes. Both ends of a connection change the entity, and their
+// records cross on the wire. Every frame tells how many of the receiver's
+// frames its sender had received (NboAttrLog.h), and an attribute record
+// whether it carries a change of its sender or only resends a value. An
+// adapter keeps the changes made on its side (by attribute and key) until
+// the peer acknowledges the record that carried them. A peer record of an
+// attribute or key that this side changed and the peer had not seen yet
+// crossed that change:
+//   - a resent value is not applied: this side's change is newer, and it is
+//     on its way to the peer (or deferred, and written later);
+//   - a crossing change of the peer is applied on the side that did not
+//     mount the entity and dropped on the side that did: of two
+//     concurrent changes of the same attribute or key, the mounting side's
+//     wins on both;
+//   - the end of a peer's collection resync does not delete a member that
+//     this side changed after the peer's resync began (the resync could not
+//     hold it).
+// Anything else is applied. Once both sides are quiet the two entities are
+// equal. After a reconnection the mounting side resends its whole entity,
+// so changes made on the other side while disconnected are overwritten.
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "Kiv/Entity.h"
@@ -176,9 +199,19 @@ class KIV_API FlowIn : public PtrInterface {
   void iterIs(std::unique_ptr<String8::Iterator> it) noexcept { iter_ = std::move(it); }
   bool handlingTransaction() const noexcept { return handlingTransaction_; }
   void handlingTransactionIs(bool h) noexcept { handlingTransaction_ = h; }
+  // The acknowledgement and change flag of the frame that began what this
+  // flow-in holds (a resync's begin marker, a string's first chunk).
+  std::uint64_t ack() const noexcept { return ack_; }
+  bool change() const noexcept { return change_; }
+  void beganIs(std::uint64_t ack, bool change) noexcept {
+    ack_ = ack;
+    change_ = change;
+  }
 
  private:
   EntityId entityId_;
+  std::uint64_t ack_ = 0;
+  bool change_ = false;
   AttributeId aid_ = 0;
   std::unique_ptr<String8::Iterator> iter_;
   bool handlingTransaction_ = false;
@@ -223,7 +256,18 @@ class KIV_API StreamAdapter : public PtrInterface::NotifieeConst {
   ~StreamAdapter() override;
 
   bool stateFlag(int position) const { return kiv_bitSet().bit(position); }
-  void stateFlagIs(int position, bool value) { kivBits().bitIs(position, value); }
+  // Switching writes back on (flags 5, 8, 26) queues the flow-out that
+  // waited meanwhile.
+  void stateFlagIs(int position, bool value) {
+    kivBits().bitIs(position, value);
+    if (position == flagWritesOff5 || position == flagWritesOff8 || position == flagWritable) writesSwitched();
+  }
+  void kiv_bitSetIs(Kiv_BitSet bits) override;
+  // Whether flags 5, 8 and 26 let the adapter write. While they do not, its
+  // flow-out waits, unscheduled.
+  bool writesOn() const {
+    return !stateFlag(flagWritesOff5) && !stateFlag(flagWritesOff8) && stateFlag(flagWritable);
+  }
 
   bool isStreamAdapter() const override;
 
@@ -258,11 +302,36 @@ class KIV_API StreamAdapter : public PtrInterface::NotifieeConst {
   // Whether the remote read-only side may write attribute `a`; none may.
   bool readOnlyRemoteOk(AttributeId a) const;
   // Writes a transaction marker record for attribute `a`.
+  // The frame's argument word carries the acknowledgement (NboAttrLog.h):
+  // `arg` is sent only by a writer that has no reader.
   void sendTransactionMarker(AttributeId a, AttrTransactionType type, std::uint32_t arg);
   // Sends what has been written so far.
   void doThis();
   // True while this adapter applies an inbound record of attribute `a`.
   bool handlingFlowInFor(AttributeId a) const noexcept { return stateFlag(flagApplying) && applyingAttr_ == a; }
+
+  // --- Crossing changes (see the header comment).
+  // A change of attribute `a` (at `key`, for a collection) made on this
+  // side, to be written.
+  void localChangeIs(AttributeId a, String8 const& key);
+  // A record of `a` at `key` is being written as the writer's next frame;
+  // true when it carries a change made on this side.
+  bool localChangeWritten(AttributeId a, String8 const& key);
+  // A further record of the change last written for `a` at `key` (a
+  // string's next chunk) is being written: the peer has the change only
+  // once it has that record too. A newer change of it stays waiting.
+  void localChangeStillWriting(AttributeId a, String8 const& key);
+  // Keys of `a` changed on this side and not written since.
+  std::vector<String8> localChangesPending(AttributeId a) const;
+  // Whether a peer record of `a` at `key`, written when the peer had
+  // received `ack` of this side's frames, is applied; `change` is its change
+  // flag. An applied record supersedes this side's change.
+  bool peerValueAccepted(AttributeId a, String8 const& key, std::uint64_t ack, bool change);
+  // The same for the frame being delivered; true when none is.
+  bool peerValueAccepted(AttributeId a, String8 const& key);
+  // Whether this side mounted the entity (its id is from this side's range).
+  bool mountedHere() const;
+  std::size_t localChanges() const noexcept { return localChanges_.size(); }
 
   // Handles the records the type-specific adapter leaves to the base:
   // base attributes (ids up to 5) are read and dropped, an orphan record
@@ -310,6 +379,12 @@ class KIV_API StreamAdapter : public PtrInterface::NotifieeConst {
   virtual void kivDoZombieReactors(bool zombie);
   virtual void doRemountSelf(Ptr<NboAttrLog::Out> const& out);
 
+  // The entity is ending (only a weak adapter, which does not count it,
+  // hears of this): the adapter lets go of it and drops its flow-out. It
+  // stays registered, so that records for the entity's id are read and
+  // dropped rather than closing the connection.
+  void onZeroReferences() override;
+
  protected:
   // Sets flag 4 (and flag 9, and the attribute being applied) for a scope;
   // clears flag 4 and restores the others when it ends.
@@ -332,6 +407,14 @@ class KIV_API StreamAdapter : public PtrInterface::NotifieeConst {
  private:
   friend class NboAttrLog::Demuxer;
   friend class NboAttrLog::Out;
+
+  void writesSwitched();
+
+  // The frame number that carried each change of this side (pending: not
+  // written yet), until the peer acknowledges it.
+  static constexpr std::uint64_t pending = ~std::uint64_t(0);
+  std::map<std::pair<AttributeId, std::string>, std::uint64_t> localChanges_;
+  std::size_t sweepAt_ = 64;
 
   Ptr<NboAttrLog::Out> out_;
   Ptr<NboAttrLog::FlowOut> flowOut_;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -75,9 +76,66 @@ inline std::string describe(Kiv::Ptr<Status> const& s) {
   return os.str();
 }
 
+// Random changes of the agent model, of the kinds the replication tests
+// make on either side.
+struct RandomChanges {
+  explicit RandomChanges(std::uint32_t seed) : rng(seed) {}
+
+  std::uint32_t pick(std::uint32_t n) { return std::uniform_int_distribution<std::uint32_t>(0, n - 1)(rng); }
+  bool chance(std::uint32_t percent) { return pick(100) < percent; }
+
+  std::string name() {
+    // Now and then longer than a chunk, so that it is still being written
+    // when it changes again.
+    std::size_t const n = chance(15) ? 16384 + pick(40000) : pick(20);
+    std::string s(n, 'a');
+    for (auto& c : s) c = static_cast<char>('a' + pick(26));
+    return s;
+  }
+
+  static constexpr std::uint32_t kinds = 9;
+  // Change `kind` (below `kinds`): a member added or replaced, deleted, all
+  // of them deleted (now and then), a flag flipped, a name set.
+  void change(Kiv::Ptr<Config> const& c, Kiv::Ptr<Status> const& s, std::uint32_t kind) {
+    switch (kind) {
+      case 0:
+      case 1:
+      case 2:
+        c->extTapDeviceIs("et" + std::to_string(pick(40)),
+                          TapDevice("tap" + std::to_string(pick(1000)), static_cast<std::uint16_t>(pick(9))));
+        break;
+      case 3:
+      case 4: c->extTapDeviceDel("et" + std::to_string(pick(40))); break;
+      case 5: c->completeIs(!c->complete()); break;
+      case 6: s->initializedIs(!s->initialized()); break;
+      case 7: s->fabricDeviceNameIs(name()); break;
+      default:
+        if (chance(20)) c->extTapDeviceDelAll();
+        break;
+    }
+  }
+
+  std::mt19937 rng;
+};
+
 template <class E>
 Kiv::Ptr<E> mirrorOf(Kiv::Ptr<Kiv::Dir> const& dir, char const* name) {
   return Kiv::Ptr<E>(dynamic_cast<E*>(dir->entry(Kiv::Name(name)).ptr()));
 }
+
+// A source's configuration and status, a mirror directory and a
+// connection between them, cut when the test ends.
+class Replication : public ::testing::Test {
+ protected:
+  void SetUp() override { Kiv::eventLoop().reset(); }
+  void TearDown() override {
+    link.cut();
+    drain();
+  }
+  Kiv::Ptr<Config> config = Bridging::Orva::configFactory("agentConfig");
+  Kiv::Ptr<Status> status = Bridging::Orva::statusFactory("agentStatus");
+  Kiv::Ptr<Kiv::Dir> dir = Kiv::Dir::DirIs("mirror");
+  Link link = Link::make(dir);
+};
 
 }  // namespace attrlog_test

@@ -9,19 +9,6 @@ namespace {
 
 using namespace attrlog_test;
 
-class Replication : public ::testing::Test {
- protected:
-  void SetUp() override { Kiv::eventLoop().reset(); }
-  void TearDown() override {
-    link.cut();
-    drain();
-  }
-  Kiv::Ptr<Config> config = Bridging::Orva::configFactory("agentConfig");
-  Kiv::Ptr<Status> status = Bridging::Orva::statusFactory("agentStatus");
-  Kiv::Ptr<Kiv::Dir> dir = Kiv::Dir::DirIs("mirror");
-  Link link = Link::make(dir);
-};
-
 TEST_F(Replication, MirrorFollowsSourceBothWaysWithoutEcho) {
   config->extTapDeviceIs("et1", TapDevice("tap1", 7));
   config->completeIs(true);

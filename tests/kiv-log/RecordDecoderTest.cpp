@@ -113,7 +113,7 @@ TEST(RecordDecoder, ShowsEachKindOfRecord) {
        "entity 9  record 259 complete reassert  true"},
       {"base attribute", frame(record(13, 6), [](Writer const& w) { w << false; }),
        "entity 13  record 6 isNondestructing  false"},
-      {"abort marker", frame(marker(9, 258, 1, 4)), "entity 9  marker abort 258 extTapDevice  arg 4"},
+      {"abort marker", frame(marker(9, 258, 1, 4)), "entity 9  marker abort 258 extTapDevice  ack 4"},
       {"sync mode", frame(record(9, 135), [](Writer const& w) { w << std::uint32_t{1}; }),
        "entity 9  record 135 syncMode  1 synced"},
       {"last chunk",

@@ -259,10 +259,14 @@ bool RecordDecoder::decodeFrame(std::uint8_t const* frame, std::uint32_t length,
     AttributeId const a = in->nextU32();
     std::uint8_t const kind = in->nextU8();
     std::uint8_t const type = in->nextU8();
-    std::uint32_t const arg = in->nextU32();
+    std::uint32_t const ack = in->nextU32();
     std::uint8_t const reassert = in->nextU8();
     if (kind > 1) Kiv::throwRangeException(Kiv::format("bad record kind %u", kind));
     if (reassert > 1) Kiv::throwRangeException(Kiv::format("bad reassert flag %u", reassert));
+    bool const change = kind == 1 && (type & Kiv::NboAttrLog::MsgHeader::changeFlag);
+    if (kind == 1 && (type & ~Kiv::NboAttrLog::MsgHeader::changeFlag)) {
+      Kiv::throwRangeException(Kiv::format("bad record flags %u", type));
+    }
     if (in->nextU8() != Kiv::Connection::Out::transactBegin) Kiv::throwRangeException("missing begin token");
     std::uint32_t const payloadLength = length - static_cast<std::uint32_t>(Kiv::NboAttrLog::headerSize) - 2;
     if (frame[4 + length - 1] != Kiv::Connection::Out::transactEnd) Kiv::throwRangeException("missing end token");
@@ -299,12 +303,17 @@ bool RecordDecoder::decodeFrame(std::uint8_t const* frame, std::uint32_t length,
       char const* typeName = transactionName(type);
       if (!typeName) Kiv::throwRangeException(Kiv::format("bad transaction type %u", type));
       line.text(std::string("marker ") + typeName + " " + attrText(a) + (name.empty() ? "" : " ") + shownName +
-                "  arg " + std::to_string(arg));
+                "  ack " + std::to_string(ack));
       line.json("marker", jsonString(typeName, std::strlen(typeName)));
-      line.json("arg", std::to_string(arg));
+      line.json("ack", std::to_string(ack));
     } else {
-      line.text("record " + attrText(a) + (name.empty() ? "" : " ") + shownName + (reassert ? " reassert" : ""));
+      // A change of the sender, and how many frames it had received, when
+      // it had received any.
+      line.text("record " + attrText(a) + (name.empty() ? "" : " ") + shownName + (reassert ? " reassert" : "") +
+                (change ? " change" : "") + (ack != 0 ? " ack " + std::to_string(ack) : std::string()));
       line.json("reassert", reassert ? "true" : "false");
+      line.json("change", change ? "true" : "false");
+      line.json("ack", std::to_string(ack));
       if (deleted) line.json("deletion", "true");
     }
     context = line.text();

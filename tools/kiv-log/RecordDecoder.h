@@ -14,8 +14,8 @@
 // Each line starts with the frame's byte offset in the stream and its
 // entity id, then says what the frame is:
 //
-//   <offset>  entity <id>  record <attr> [<name>] [reassert]  <payload>
-//   <offset>  entity <id>  marker begin|abort|end <attr> [<name>]  arg <n>
+//   <offset>  entity <id>  record <attr> [<name>] [reassert] [change] [ack <n>]  <payload>
+//   <offset>  entity <id>  marker begin|abort|end <attr> [<name>]  ack <n>
 //   <offset>  malformed frame: <what was wrong>
 //
 // Names and payloads come from the types that the process has registered:

@@ -25,14 +25,16 @@ missing or '-'.
 
 Each line is
 
-  OFFSET  entity ID  record ATTR [NAME] [reassert]  VALUES
-  OFFSET  entity ID  marker begin|abort|end ATTR [NAME]  arg N
+  OFFSET  entity ID  record ATTR [NAME] [reassert] [change] [ack N]  VALUES
+  OFFSET  entity ID  marker begin|abort|end ATTR [NAME]  ack N
 
 OFFSET is the frame's first byte in the stream, ID the entity id the record
 comes under, ATTR the attribute id (a deletion of a collection member comes
 under the negated id, shown as "NAME deletion"). A record asks the receiver
 to apply its value, or with "reassert" to answer with its own; a marker
-begins, aborts or ends the resynchronisation of an attribute.
+begins, aborts or ends the resynchronisation of an attribute. "change" marks
+a record that carries a change made by its sender (not a value resent), and
+"ack N" says how many frames the sender had received when it wrote it.
 
 Names and values come from the types this program knows (the agent model's
 Bridging::Orva::Config and Bridging::Orva::Status): an orphan record

@@ -24,6 +24,8 @@ local orphan_entity_id = 1
 local orphan_attr_id = 136
 local sync_mode_attr_id = 135
 local token_begin, token_end = 1, 3
+-- The one flag an attribute record carries in the marker-type byte.
+local change_flag = 1
 
 local kivlog = Proto("kivattrlog", "Kiv attribute log")
 
@@ -39,7 +41,8 @@ local f = {
   deletion = ProtoField.bool("kivattrlog.deletion", "Deletion of a member"),
   kind = ProtoField.uint8("kivattrlog.kind", "Record kind", base.DEC, kinds),
   marker = ProtoField.uint8("kivattrlog.marker", "Transaction marker", base.DEC, marker_types),
-  marker_arg = ProtoField.uint32("kivattrlog.marker_arg", "Marker argument"),
+  ack = ProtoField.uint32("kivattrlog.ack", "Frames the sender had received"),
+  change = ProtoField.bool("kivattrlog.change", "A change of the sender (not a value resent)"),
   reassert = ProtoField.uint8("kivattrlog.reassert", "Reassert", base.DEC, { [0] = "no", [1] = "yes" }),
   token = ProtoField.uint8("kivattrlog.token", "Token"),
   section = ProtoField.uint8("kivattrlog.section", "Payload section"),
@@ -205,7 +208,8 @@ local function read_header(tvb, tree)
   h.attr = tvb(12, 4):int()
   h.kind = tvb(16, 1):uint()
   h.marker = tvb(17, 1):uint()
-  h.arg = tvb(18, 4):uint()
+  h.flags = tvb(17, 1):uint()
+  h.ack = tvb(18, 4):uint()
   h.reassert = tvb(22, 1):uint()
   tree:add(f.length, tvb(0, 4))
   tree:add(f.entity, tvb(4, 8))
@@ -213,8 +217,10 @@ local function read_header(tvb, tree)
   tree:add(f.kind, tvb(16, 1))
   if h.kind == 0 then
     tree:add(f.marker, tvb(17, 1))
-    tree:add(f.marker_arg, tvb(18, 4))
+  elseif h.flags <= change_flag then
+    tree:add(f.change, tvb(17, 1), h.flags == change_flag)
   end
+  tree:add(f.ack, tvb(18, 4))
   tree:add(f.reassert, tvb(22, 1))
   h.payload = 4 + header_size
   return h
@@ -228,6 +234,7 @@ local function decode_frame(tvb, tree, entities)
   local ok, err = pcall(function()
     if h.kind > 1 then malformed("bad record kind " .. h.kind) end
     if h.reassert > 1 then malformed("bad reassert flag " .. h.reassert) end
+    if h.kind == 1 and h.flags > change_flag then malformed("bad record flags " .. h.flags) end
     if tvb(h.payload, 1):uint() ~= token_begin then malformed("missing begin token") end
     ft:add(f.token, tvb(h.payload, 1)):append_text(" (begin)")
     local last = 4 + length - 1
