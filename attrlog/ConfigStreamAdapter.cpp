@@ -155,10 +155,8 @@ bool Config::KivNboAttrLogSa::deserializeAttr(Kiv::AttributeId a, bool apply,
         onExtTapDevice(key);
         return true;
       }
-      e->extTapDeviceIs(key, value);
       // Received: the member survives the end of a running resync.
-      ExtTapDeviceIterator it = e->extTapDeviceIterator(key);
-      if (it && it.key() == key) it->kivMarkedForDeletionIs(false);
+      e->kivExtTapDeviceIs(key, value)->kivMarkedForDeletionIs(false);
       return true;
     }
     case extTapDeviceDeletion: {
