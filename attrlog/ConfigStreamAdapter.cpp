@@ -51,6 +51,8 @@ void Config::KivNboAttrLogSa::doNotification(Kiv::AttributeId a, void* arg) {
 }
 
 void Config::KivNboAttrLogSa::onExtTapDevice(Kiv::String8 key) {
+  // An entry this adapter is applying: nothing to write, so no look-up.
+  if (silentFor(extTapDeviceAttrId)) return;
   Kiv::Ptr<Config> e = entity();
   if (!e) return;
   auto it = e->extTapDeviceIteratorConst(key);
