@@ -32,6 +32,7 @@
 // Keys need `std::uint32_t hash() const`, `==` and `<`.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -44,18 +45,32 @@ namespace Kiv {
 template <class M, class K, class KeyOf>
 class HashMap;
 
-// A forward link of a map's list: a member's, or the map's own link to its
-// first member.
+// A member's place in a map's list, or the map's own link to its first
+// member: the key's hash, kept for look-ups and ordering, and the forward
+// link. The link is kept as bytes, so that the place needs only 4-byte
+// alignment and a member's class can lay it into the padding that follows
+// the reference word of Kiv::PtrInterface: a member of a map is 24 bytes
+// (12 on 32 bits) larger than its key and value. A place outside a map
+// links to itself.
 class HashMapNode {
  public:
-  HashMapNode() noexcept = default;
+  HashMapNode() noexcept { nextIs(this); }
   HashMapNode(HashMapNode const&) = delete;
   HashMapNode& operator=(HashMapNode const&) = delete;
+
+ protected:
+  HashMapNode* next() const noexcept {
+    HashMapNode* n;
+    std::memcpy(&n, next_, sizeof n);
+    return n;
+  }
+  void nextIs(HashMapNode* n) noexcept { std::memcpy(next_, &n, sizeof n); }
 
  private:
   template <class, class, class>
   friend class HashMap;
-  HashMapNode* kivNext_ = nullptr;  // non-owning: the map holds its members
+  std::uint32_t hash_ = 0;
+  unsigned char next_[sizeof(HashMapNode*)];  // non-owning: the map holds its members
 };
 
 // The link by which a HashMap chains a member. Not an attribute of the
@@ -66,13 +81,7 @@ class HashMapLink : public HashMapNode {
   HashMapLink() noexcept = default;
 
   // Whether the member is in a map now.
-  bool kivInMap() const noexcept { return inMap_; }
-
- private:
-  template <class, class, class>
-  friend class HashMap;
-  std::uint32_t hash_ = 0;
-  bool inMap_ = false;
+  bool kivInMap() const noexcept { return next() != this; }
 };
 
 // KeyOf policy naming a member function that returns the key.
@@ -94,7 +103,7 @@ class HashMap {
   class IteratorConst;
   class Iterator;
 
-  HashMap() = default;
+  HashMap() noexcept { head_.nextIs(nullptr); }
   HashMap(HashMap const&) = delete;
   HashMap& operator=(HashMap const&) = delete;
   // Iterators that outlive the map have come to their end and belong to no
@@ -118,7 +127,7 @@ class HashMap {
     std::uint32_t const g = h & mask();
     Node const* p = bucket_[g];
     if (!p) return nullptr;
-    for (Node* n = p->kivNext_; n && group(n) == g; n = n->kivNext_)
+    for (Node* n = p->next(); n && group(n) == g; n = n->next())
       if (link(n).hash_ == h && KeyOf::key(*memberOf(n)) == k) return memberOf(n);
     return nullptr;
   }
@@ -130,23 +139,22 @@ class HashMap {
   // array) fails before anything changes.
   void insert(Ptr<M> const& m) {
     Link& l = *m;
-    KIV_ASSERT(!l.inMap_, "Kiv/HashMap");
+    KIV_ASSERT(!l.kivInMap(), "Kiv/HashMap");
     decltype(auto) k = KeyOf::key(*m);
     std::uint32_t const h = k.hash();
     if (bucket_.empty()) bucket_.assign(minBuckets, nullptr);
     else if (members_ + 1 > bucket_.size()) grow();
     Node* const p = placeBefore(k, h);
-    Node* const n = p->kivNext_;
+    Node* const n = p->next();
     KIV_ASSERT(!(n && link(n).hash_ == h && KeyOf::key(*memberOf(n)) == k), "Kiv/HashMap");
     l.hash_ = h;
-    l.kivNext_ = n;
-    p->kivNext_ = &l;
+    l.nextIs(n);
+    p->nextIs(&l);
     std::uint32_t const g = h & mask();
     if (!bucket_[g]) bucket_[g] = p;
     if (!n) tail_ = &l;
     else if (group(n) != g && bucket_[group(n)] == p) bucket_[group(n)] = &l;
-    l.inMap_ = true;
-    m->newRef();
+        m->newRef();
     ++members_;
     ++version_;
   }
@@ -161,9 +169,9 @@ class HashMap {
   }
   Ptr<M> remove(M* m) {
     Link& l = *m;
-    KIV_ASSERT(l.inMap_, "Kiv/HashMap");
+    KIV_ASSERT(l.kivInMap(), "Kiv/HashMap");
     Node* p = bucket_[group(&l)];
-    while (p->kivNext_ != &l) p = p->kivNext_;
+    while (p->next() != &l) p = p->next();
     unlinkAfter(p);
     ++version_;
     if (members_ == 0) bucket_.clear();
@@ -177,13 +185,13 @@ class HashMap {
   // it has left the map, so a member's end sees a map in order.
   void clear() {
     if (members_) ++version_;
-    while (Node* n = head_.kivNext_) {
+    while (Node* n = head_.next()) {
       unlinkAfter(&head_);
       Ptr<M>::adopt(memberOf(n));
     }
   }
 
-  M* first() const noexcept { return memberOf(head_.kivNext_); }
+  M* first() const noexcept { return memberOf(head_.next()); }
   IteratorConst iteratorConst() const { return IteratorConst(this, first()); }
   Iterator iterator() { return Iterator(this, first()); }
   // At the member with key `k` or, when there is none, at the first member
@@ -200,7 +208,7 @@ class HashMap {
     T& operator*() const noexcept { return *at_; }
     T* operator->() const noexcept { return at_; }
     Walk& operator++() noexcept {
-      at_ = memberOf(link(at_).kivNext_);
+      at_ = memberOf(link(at_).next());
       return *this;
     }
     friend bool operator!=(Walk a, Walk b) noexcept { return a.at_ != b.at_; }
@@ -238,7 +246,7 @@ class HashMap {
     std::uint32_t const g = h & mask();
     Node* p = bucket_[g];
     if (p) {
-      for (Node* n = p->kivNext_; n && group(n) == g && before(n, k, h); n = n->kivNext_) p = n;
+      for (Node* n = p->next(); n && group(n) == g && before(n, k, h); n = n->next()) p = n;
       return p;
     }
     // An empty group: the place is before the first member of the next
@@ -256,21 +264,20 @@ class HashMap {
 
   M* placeOf(K const& k) const {
     if (bucket_.empty()) return nullptr;
-    return memberOf(placeBefore(k, k.hash())->kivNext_);
+    return memberOf(placeBefore(k, k.hash())->next());
   }
 
   // Unlinks the member after `p`, keeps the map's reference for the caller
   // and moves the iterators that stand on it or would advance to it.
   void unlinkAfter(Node* p) noexcept {
-    Node* const m = p->kivNext_;
-    Node* const n = m->kivNext_;
+    Node* const m = p->next();
+    Node* const n = m->next();
     std::uint32_t const g = group(m);
-    p->kivNext_ = n;
+    p->nextIs(n);
     if (n && group(n) != g && bucket_[group(n)] == m) bucket_[group(n)] = p;
     if (bucket_[g] == p && (!n || group(n) != g)) bucket_[g] = nullptr;
     if (tail_ == m) tail_ = p == &head_ ? nullptr : p;
-    link(m).kivNext_ = nullptr;
-    link(m).inMap_ = false;
+    m->nextIs(m);
     --members_;
     for (Position* i = positions_; i; i = i->nextPosition_) i->removed(memberOf(m), memberOf(n));
   }
@@ -290,7 +297,7 @@ class HashMap {
   // Each bucket points at the node before its group's first member.
   void regroup() noexcept {
     Node* p = &head_;
-    for (Node* n = p->kivNext_; n; p = n, n = n->kivNext_)
+    for (Node* n = p->next(); n; p = n, n = n->next())
       if (!bucket_[group(n)]) bucket_[group(n)] = p;
   }
 
@@ -331,7 +338,7 @@ class HashMap<M, K, KeyOf>::Position {
   // was removed while this stood on it, what followed it in the map then.
   void advance() {
     if (!cur_) return;
-    M* const n = detached_ ? after_ : memberOf(link(cur_.ptr()).kivNext_);
+    M* const n = detached_ ? after_ : memberOf(link(cur_.ptr()).next());
     detached_ = false;
     after_ = nullptr;
     cur_ = Ptr<M>(n);
