@@ -200,25 +200,27 @@ class HashMap {
   Iterator iterator(K const& k) { return Iterator(this, placeOf(k)); }
 
   // The walk of a range-for (see above): no counted references, and the
-  // loop must remove nothing.
+  // loop must remove nothing. It steps from link to link and turns a link
+  // into its member only when the member is used, so that a step is one
+  // load.
   template <class T>
   class Walk {
    public:
-    explicit Walk(M* at) noexcept : at_(at) {}
-    T& operator*() const noexcept { return *at_; }
-    T* operator->() const noexcept { return at_; }
+    explicit Walk(Node* at) noexcept : at_(at) {}
+    T& operator*() const noexcept { return *memberOf(at_); }
+    T* operator->() const noexcept { return memberOf(at_); }
     Walk& operator++() noexcept {
-      at_ = memberOf(link(at_).next());
+      at_ = at_->next();
       return *this;
     }
     friend bool operator!=(Walk a, Walk b) noexcept { return a.at_ != b.at_; }
 
    private:
-    M* at_;
+    Node* at_;
   };
-  Walk<M> begin() noexcept { return Walk<M>(first()); }
+  Walk<M> begin() noexcept { return Walk<M>(head_.next()); }
   Walk<M> end() noexcept { return Walk<M>(nullptr); }
-  Walk<M const> begin() const noexcept { return Walk<M const>(first()); }
+  Walk<M const> begin() const noexcept { return Walk<M const>(head_.next()); }
   Walk<M const> end() const noexcept { return Walk<M const>(nullptr); }
 
  private:
