@@ -1,5 +1,7 @@
 #include "agent/Config.h"
 
+#include <utility>
+
 namespace Bridging::Orva {
 
 void Config::NotifieeConst::onExtTapDevice(Kiv::String8) {}
@@ -36,15 +38,18 @@ Config::TapDevice Config::extTapDevice(Kiv::String8 const& key) const {
   return m ? m->value() : TapDevice();
 }
 
-void Config::extTapDeviceIs(Kiv::String8 key, TapDevice const& value) {
+void Config::extTapDeviceIs(Kiv::String8 key, TapDevice const& value) { kivExtTapDeviceIs(std::move(key), value); }
+
+Kiv::Ptr<Config::KivExtTapDevice> Config::kivExtTapDeviceIs(Kiv::String8 key, TapDevice const& value) {
   Kiv::Ptr<KivExtTapDevice> m = extTapDevice_.member(key);
   if (m) {
-    if (m->value() == value) return;
+    if (m->value() == value) return m;
     m->valueIs(value);
   } else {
     m = newExtTapDevice(key, value);
   }
   extTapDeviceNotify(key, m);
+  return m;
 }
 
 Kiv::Ptr<Config::KivExtTapDevice> Config::newExtTapDevice(Kiv::String8 key, TapDevice const& value) {

@@ -167,6 +167,10 @@ class BRIDGING_API Config : public AgentEntity<Config> {
   // value is there already. Other iterators stay valid; one may or may not
   // visit a new member.
   void extTapDeviceIs(Kiv::String8 key, TapDevice const& value);
+  // The same, returning the member that took the value, for a stream
+  // adapter that applies a received entry and then keeps the member
+  // through the end of a resync without looking it up again.
+  Kiv::Ptr<KivExtTapDevice> kivExtTapDeviceIs(Kiv::String8 key, TapDevice const& value);
   // Makes the member of a key that is not in the collection and links it
   // at its place, without notifying anyone. A key that is there already
   // throws the map's internal exception and changes nothing.

@@ -51,6 +51,13 @@ void Config::KivNboAttrLogSa::doNotification(Kiv::AttributeId a, void* arg) {
 }
 
 void Config::KivNboAttrLogSa::onExtTapDevice(Kiv::String8 key) {
+  if (silentFor(extTapDeviceAttrId)) return;
+  // The echo of an entry this adapter is applying: nothing to write, so no
+  // look-up; the guard's flag is cleared as the write path would.
+  if (stateFlag(flagActive)) {
+    stateFlagIs(flagActive, false);
+    return;
+  }
   Kiv::Ptr<Config> e = entity();
   if (!e) return;
   auto it = e->extTapDeviceIteratorConst(key);
@@ -167,11 +174,14 @@ bool Config::KivNboAttrLogSa::deserializeAttr(Kiv::AttributeId a, bool apply,
         onExtTapDevice(key);
         return true;
       }
-      if (peerValueAccepted(extTapDeviceAttrId, key)) e->extTapDeviceIs(key, value);
       // Received (or this side's newer value kept): the member survives the
       // end of a running resync.
-      ExtTapDeviceIterator it = e->extTapDeviceIterator(key);
-      if (it && it.key() == key) it->kivMarkedForDeletionIs(false);
+      if (peerValueAccepted(extTapDeviceAttrId, key)) {
+        e->kivExtTapDeviceIs(key, value)->kivMarkedForDeletionIs(false);
+      } else {
+        ExtTapDeviceIterator it = e->extTapDeviceIterator(key);
+        if (it && it.key() == key) it->kivMarkedForDeletionIs(false);
+      }
       return true;
     }
     case extTapDeviceDeletion: {

@@ -20,6 +20,7 @@
 #include <benchmark/benchmark.h>
 
 #include "AllocationCounter.h"
+#include "SmokeRun.h"
 #include "Kiv/HashMap.h"
 #include "Kiv/Ptr.h"
 #include "Kiv/PtrInterface.h"
@@ -194,14 +195,16 @@ void BM_Iterate(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * n));
 }
 
-// A small map, a thousand members, and a large one: 100,000 for names, the
-// whole range of VLAN ids for the 16-bit key.
-void sizes(benchmark::internal::Benchmark* b, int large) {
-  for (int n : {16, 1000, large}) b->Arg(n);
+// From a small map to a large one: 16 to 1,000,000 members for names, up to
+// the whole range of VLAN ids for the 16-bit key.
+void nameSizes(benchmark::internal::Benchmark* b) {
+  sizeArgs(b, {16, 1000, 10000, 100000, 1000000});
   b->ArgName("members");
 }
-void nameSizes(benchmark::internal::Benchmark* b) { sizes(b, 100000); }
-void vlanSizes(benchmark::internal::Benchmark* b) { sizes(b, 4000); }
+void vlanSizes(benchmark::internal::Benchmark* b) {
+  sizeArgs(b, {16, 256, 1000, 4000});
+  b->ArgName("members");
+}
 
 // Each operation and key, the runtime's map first and its peers after it.
 #define BENCH_MAP(Map, Key, label, side, sizes)                                                          \

@@ -124,11 +124,11 @@ void BM_Notify_StdFunctionVector(benchmark::State& state) {
   expectHeard(state, heard, level);
 }
 
-// A handful of observers, the inline snapshot's limit and one past it, and
-// a long list.
+// One to 1,024 observers, with the inline snapshot's limit and one past
+// it.
 static_assert(Kiv::NotifieeList::inlineSnapshot == 8, "the arguments below straddle the inline snapshot");
 void observerCounts(benchmark::internal::Benchmark* b) {
-  for (int n : {1, 4, 8, 9, 64}) b->Arg(n);
+  for (int n : {1, 4, 8, 9, 16, 64, 256, 1024}) b->Arg(n);
   b->ArgName("observers");
 }
 

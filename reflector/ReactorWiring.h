@@ -7,7 +7,11 @@
 //   through one wrapper per observed attribute; the wrapper holds the
 //   entity as its notifier (a counted reference) and a plain, non-owning
 //   back pointer to its reflector, and turns the entity's callbacks into
-//   handler calls while it is not a zombie.
+//   handler calls while it is not a zombie. The reflector knows every
+//   wrapper that points back at it, those it keeps and those made by newX
+//   that somebody else keeps (ReactorBackLinks): ending, it makes each a
+//   zombie that points nowhere, so a wrapper that outlives its reflector
+//   does nothing.
 // - WrappedAttribute: an observed attribute of a reflector, held as a
 //   counted reference to its wrapper, with the attribute's mutator (xIs),
 //   deletion (xDel) and the wrapper's making (newX).
@@ -61,25 +65,86 @@
 
 namespace Bridging {
 
+class ReactorBackLinks;
+
+// A wrapper's entry in the list of wrappers that point back at one
+// reflector.
+class ReactorBackLink {
+ public:
+  ReactorBackLink(ReactorBackLink const&) = delete;
+  ReactorBackLink& operator=(ReactorBackLink const&) = delete;
+
+ protected:
+  ReactorBackLink() noexcept = default;
+  ~ReactorBackLink() { backLinkIs(nullptr); }
+
+  // The reflector ends: the wrapper stops acting and leaves the list.
+  virtual void kivReactorGone() = 0;
+  inline void backLinkIs(ReactorBackLinks* list) noexcept;
+
+ private:
+  friend class ReactorBackLinks;
+  ReactorBackLinks* list_ = nullptr;  // non-owning: the reflector's list
+  ReactorBackLink* previous_ = nullptr;
+  ReactorBackLink* next_ = nullptr;
+};
+
+// A reflector's list of the wrappers that point back at it.
+class ReactorBackLinks {
+ public:
+  ReactorBackLinks() noexcept = default;
+  ReactorBackLinks(ReactorBackLinks const&) = delete;
+  ReactorBackLinks& operator=(ReactorBackLinks const&) = delete;
+  ~ReactorBackLinks() { reactorGone(); }
+
+  // Tells every wrapper in the list that its reflector ends.
+  void reactorGone() {
+    while (head_) head_->kivReactorGone();
+  }
+
+ private:
+  friend class ReactorBackLink;
+  ReactorBackLink* head_ = nullptr;
+};
+
+void ReactorBackLink::backLinkIs(ReactorBackLinks* list) noexcept {
+  if (list_) {
+    if (previous_) previous_->next_ = next_;
+    else list_->head_ = next_;
+    if (next_) next_->previous_ = previous_;
+    previous_ = next_ = nullptr;
+  }
+  list_ = list;
+  if (list_) {
+    next_ = list_->head_;
+    if (next_) next_->previous_ = this;
+    list_->head_ = this;
+  }
+}
+
 // Base: the observed type's Notifiee. Handlers: the reflector's handlers
 // that run, in this order, when the wrapper is pointed at another object
 // (none for a wrapper that reacts to nothing).
 template <class ReactorT, class Base, void (ReactorT::*... Handlers)()>
-class ReactorWrapper : public Base {
+class ReactorWrapper : public Base, private ReactorBackLink {
  public:
   using ReactorClass = ReactorT;
   using Observed = typename decltype(std::declval<Base const&>().notifier())::element_type;
 
   // Starts with notification active (as the runtime's observer base does),
   // attaches to `observed` without running a handler, and registers.
-  ReactorWrapper(Observed* observed, ReactorT* reactor) : reactor_(reactor) {
+  ReactorWrapper(Observed* observed, ReactorT* reactor) {
+    reactorIs(reactor);
     Base::notifierIs(Kiv::Ptr<Kiv::PtrInterface const>(observed));
     this->isRegisteredNotifieeIs(true);
   }
   ~ReactorWrapper() override { ReactorWrapper::kivDoZombieReactors(true); }
 
   ReactorT* reactor() const noexcept { return reactor_; }
-  void reactorIs(ReactorT* reactor) noexcept { reactor_ = reactor; }
+  void reactorIs(ReactorT* reactor) noexcept {
+    reactor_ = reactor;
+    backLinkIs(reactor ? &reactor->kivBackLinks() : nullptr);
+  }
   bool kivZombie() const noexcept { return this->kivMarkedForDeletion(); }
 
   // Passes a real change on to the runtime's observer.
@@ -120,12 +185,17 @@ class ReactorWrapper : public Base {
   Kiv::Ptr<ReactorT> live() const { return Kiv::Ptr<ReactorT>(kivZombie() ? nullptr : reactor_); }
 
  private:
+  void kivReactorGone() override {
+    kivDoZombieReactors(true);
+    reactorIs(nullptr);
+  }
+
   template <void (ReactorT::*Handler)()>
   void run() {
     if (auto const r = live()) (r.ptr()->*Handler)();
   }
 
-  ReactorT* reactor_;  // non-owning back pointer: the reflector owns this wrapper
+  ReactorT* reactor_ = nullptr;  // non-owning back pointer, cleared when the reflector ends
 };
 
 // An observed attribute: a counted reference to its wrapper W, or null.
@@ -239,6 +309,9 @@ class Reactor : public Kiv::PtrInterface {
     kivMarkedForDeletionIs(zombie);
   }
 
+  // The wrappers that point back at this reflector.
+  ReactorBackLinks& kivBackLinks() noexcept { return backLinks_; }
+
   // A reflector has no activity of its own; it runs on the activity of the
   // entities it observes.
   Kiv::PtrInterface* kivFwkActivity() noexcept { return nullptr; }
@@ -249,12 +322,14 @@ class Reactor : public Kiv::PtrInterface {
   ~Reactor() override = default;
 
   // The first steps of destruction, run by the derived destructor: become a
-  // zombie, clear the wrappers' back pointers in attribute order, delete
-  // the children. The members then release their references in reverse
+  // zombie, clear the wrappers' back pointers in attribute order, then
+  // those of the wrappers made by newX that others keep, delete the
+  // children. The members then release their references in reverse
   // declaration order.
   void kivTearDown() {
     kivDoZombieReactors(true);
     derived().kivForEachWrapper([](auto& w) { w.clearBackPointer(); });
+    backLinks_.reactorGone();
     derived().kivDeleteChildren();
   }
 
@@ -265,6 +340,8 @@ class Reactor : public Kiv::PtrInterface {
 
  private:
   Derived& derived() noexcept { return static_cast<Derived&>(*this); }
+
+  ReactorBackLinks backLinks_;  // a reflector whose construction failed clears them last
 };
 
 // The text of a constructor parameter in the reinstantiation error: an

@@ -72,7 +72,7 @@ class EntityMembers : public HashMap<M, K, KeyOf> {
 
  public:
   ~EntityMembers() {
-    for (M* m = Map::first(); m; m = nextOf(m)) m->parentIs(nullptr);
+    for (M& m : *this) m.parentIs(nullptr);
   }
 
   // The member of that key, made by `make()` and inserted when absent.
@@ -113,11 +113,6 @@ class EntityMembers : public HashMap<M, K, KeyOf> {
     checkFree(*m);
     Map::insert(m);
     m->parentIs(owner);
-  }
-  static M* nextOf(M* m) {
-    typename Map::IteratorConst it(m);
-    ++it;
-    return const_cast<M*>(it.ptr());
   }
 };
 

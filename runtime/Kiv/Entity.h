@@ -93,6 +93,9 @@ class KIV_API Entity::NotifieeConst : public PtrInterface::NotifieeConst {
   ~NotifieeConst() override;
 
   Ptr<Entity const> notifier() const { return Ptr<Entity const>(entity_); }
+  // The notifier without a count, for the typed notifier() below, which
+  // makes the one counted reference it returns.
+  Entity const* kivRawEntity() const noexcept { return entity_; }
 
   void isRegisteredNotifieeIs(bool registered) override;
   String8 name() const override;
@@ -120,7 +123,7 @@ class KIV_API Entity::Notifiee : public Entity::NotifieeConst {};
 template <class E>
 class Entity::NotifieeConstOf : public Entity::NotifieeConst {
  public:
-  Ptr<E const> notifier() const { return Ptr<E const>(static_cast<E const*>(Entity::NotifieeConst::notifier().ptr())); }
+  Ptr<E const> notifier() const { return Ptr<E const>(static_cast<E const*>(this->kivRawEntity())); }
   void notifierIs(Ptr<PtrInterface const> const& n) override { kivEntityIs(dynamic_cast<E const*>(n.ptr())); }
 };
 
@@ -129,7 +132,7 @@ class Entity::NotifieeConstOf : public Entity::NotifieeConst {
 template <class E, class Base>
 class Entity::NotifieeOf : public Base {
  public:
-  Ptr<E> notifier() const { return Ptr<E>(const_cast<E*>(Base::notifier().ptr())); }
+  Ptr<E> notifier() const { return Ptr<E>(const_cast<E*>(static_cast<E const*>(this->kivRawEntity()))); }
 };
 
 // Entity::KivNboAttrLogSa, the base of every attribute-log stream adapter

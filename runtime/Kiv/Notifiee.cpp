@@ -1,12 +1,17 @@
 #include "Kiv/Notifiee.h"
 
 #include <algorithm>
+#include <new>
 
 #include "Kiv/EventLoop.h"
+#include "Kiv/NotifieeList.h"
 
 namespace Kiv {
 
-PtrInterface::NotifieeConst::NotifieeConst() noexcept { notificationActiveFlagIs(true); }
+PtrInterface::NotifieeConst::NotifieeConst() noexcept {
+  notificationActiveFlagIs(true);
+  releaseAfterNotificationIs();
+}
 
 PtrInterface::NotifieeConst::~NotifieeConst() {
   delete pending_;
@@ -42,28 +47,47 @@ void PtrInterface::NotifieeConst::notifierIs(Ptr<PtrInterface const> const& noti
   kivNotifierIs(notifier.ptr());
 }
 void PtrInterface::NotifieeConst::handleNotification(AttributeId) {}
+
+void PtrInterface::NotifieeConst::kivUnheld() const {
+  if (!NotifieeList::endsLater(this)) endOfLife();
+}
 void PtrInterface::NotifieeConst::actsm() {}
 
 bool PtrInterface::NotifieeConst::kivOnAttribute(AttributeId id, PendingChanges* storage) {
   if (!deferring_) return false;
+  // Nothing is recorded before the delivery is scheduled: a change that
+  // cannot be scheduled (no memory) is handed back, to be handled at once,
+  // and leaves no attribute pending that no delivery would clear.
+  try {
+    if (!pending_) pending_ = new std::vector<Pending>;
+    if (std::none_of(pending_->begin(), pending_->end(), [id](Pending const& p) { return p.id == id; })) {
+      pending_->reserve(pending_->size() + 1);
+      // The scheduled call holds the observer; one released meanwhile by
+      // its owner is not called.
+      eventLoop().defer([hold = RuntimeHold(this), id] {
+        if (!hold->kivReleasedByOwner()) hold->kivDeliverPending(id);
+      });
+      pending_->push_back({id, storage});
+    }
+  } catch (std::bad_alloc const&) {
+    return false;
+  }
   if (storage) ++storage->count;
-  if (!pending_) pending_ = new std::vector<AttributeId>;
-  if (std::find(pending_->begin(), pending_->end(), id) != pending_->end()) return true;
-  pending_->push_back(id);
-  // The scheduled call holds the observer; one released meanwhile by its
-  // owner is not called.
-  eventLoop().defer([hold = RuntimeHold(this), id] {
-    if (!hold->kivReleasedByOwner()) hold->kivDeliverPending(id);
-  });
   return true;
 }
 
 void PtrInterface::NotifieeConst::kivDeliverPending(AttributeId id) {
   if (!pending_) return;
-  auto it = std::find(pending_->begin(), pending_->end(), id);
+  auto it = std::find_if(pending_->begin(), pending_->end(), [id](Pending const& p) { return p.id == id; });
   if (it == pending_->end()) return;
+  PendingChanges* const storage = it->storage;
   pending_->erase(it);
-  if (!notifier_ || !registered_ || !hasNotificationActive()) return;
+  if (!notifier_ || !registered_ || !hasNotificationActive()) {
+    // Dropped: the changes it stood for are forgotten with it, so that the
+    // next one is counted from zero.
+    if (storage) storage->count = 0;
+    return;
+  }
   // While its deferred changes are delivered the observer takes what it is
   // offered at once, so that a replay through kivOnAttribute is handled.
   bool deferring = deferring_;
@@ -80,8 +104,8 @@ void PtrInterface::NotifieeConst::kivDeliverPending(AttributeId id) {
 
 void PtrInterface::NotifieeConst::redispatch() {
   if (!pending_) return;
-  std::vector<AttributeId> ids = *pending_;
-  for (AttributeId id : ids) kivDeliverPending(id);
+  std::vector<Pending> const due = *pending_;
+  for (Pending const& p : due) kivDeliverPending(p.id);
 }
 
 void PtrInterface::NotifieeConst::onNotificationException() {}

@@ -54,20 +54,30 @@ class KIV_API PtrInterface::NotifieeConst : public PtrInterface {
   Kiv_BitSet kiv_bitSet() const noexcept { return bits_; }
 
   // The runtime's own hold on an observer while it works with it (a
-  // notification in progress, a delivery scheduled). An observer that only
-  // such holds keep has been released by its owner and is not called.
+  // delivery scheduled): it keeps the observer from ending but does not
+  // count, so an observer whose owners have all let go reads as released
+  // and is not called; it ends when the last hold goes. A notification
+  // takes no hold at all: an observer released to zero during one is not
+  // called again and ends when the notification does (NotifieeList).
   class KIV_API RuntimeHold {
    public:
     explicit RuntimeHold(NotifieeConst* n) noexcept : n_(n) { ++n_->holds_; }
-    RuntimeHold(RuntimeHold const& o) noexcept : RuntimeHold(o.n_.ptr()) {}
+    RuntimeHold(RuntimeHold const& o) noexcept : RuntimeHold(o.n_) {}
     RuntimeHold& operator=(RuntimeHold const&) = delete;
-    ~RuntimeHold() { --n_->holds_; }
-    NotifieeConst* operator->() const noexcept { return n_.ptr(); }
+    ~RuntimeHold() {
+      if (--n_->holds_ == 0 && n_->references() == 0) n_->kivUnheld();
+    }
+    NotifieeConst* operator->() const noexcept { return n_; }
 
    private:
-    Ptr<NotifieeConst> n_;
+    NotifieeConst* n_;
   };
-  bool kivReleasedByOwner() const noexcept { return references() <= holds_; }
+  bool kivReleasedByOwner() const noexcept { return references() == 0; }
+  // To be called: notification on and not released by its owner, tested
+  // with one load.
+  bool kivCallable() const noexcept {
+    return (static_cast<std::uint32_t>(kivReferenceWord()) & (notificationActiveBit | countMask)) > notificationActiveBit;
+  }
 
   // This notifiee as an N, or null when it is of another kind. The answer
   // for the last N asked is remembered, since a notifier asks the same
@@ -117,7 +127,10 @@ class KIV_API PtrInterface::NotifieeConst : public PtrInterface {
   // Offers a change of attribute `id`. Returns true when the runtime took
   // it (counted in `storage` when given, handleNotification(id) scheduled
   // for the loop's next turn unless it is pending already); false when the
-  // caller is to handle the change at once.
+  // caller is to handle the change at once: not deferring, or no memory to
+  // schedule the delivery. A delivery dropped because the observer was
+  // detached, unregistered or switched off meanwhile sets the count in its
+  // `storage` back to zero.
   bool kivOnAttribute(AttributeId id, PendingChanges* storage = nullptr);
   // Lets the runtime deliver, now, what an observer's replay has just
   // deferred again.
@@ -133,16 +146,30 @@ class KIV_API PtrInterface::NotifieeConst : public PtrInterface {
   Kiv_BitSet& kivBits() noexcept { return bits_; }
 
  private:
+  // The last RuntimeHold went and nobody counts this notifiee: it ends now,
+  // or when the notification in progress does.
+  void kivUnheld() const;
+
   friend class NotifieeList;
 
+  // The fields a notification reads first, next to the reference word; the
+  // first fills the base's tail padding on 64 bits.
+  std::uint32_t holds_ = 0;       // RuntimeHolds
+  void const* castKey_ = nullptr;  // kivAs(): the type last asked for
+  void* castTo_ = nullptr;         // and the answer
   PtrInterface const* notifier_ = nullptr;
   NotifieeConst* kivNext_ = nullptr;  // links of the notifier's list
   NotifieeConst* kivPrev_ = nullptr;
+  // Link of the notifiees released during the notification in progress;
+  // the last one links to itself, null means not released.
+  mutable NotifieeConst const* kivReleasedNext_ = nullptr;
   Kiv_BitSet bits_;
-  std::vector<AttributeId>* pending_ = nullptr;  // owned: ids scheduled for delivery
-  void const* castKey_ = nullptr;                // kivAs(): the type last asked for
-  void* castTo_ = nullptr;                       // and the answer
-  std::uint32_t holds_ = 0;                      // counted references that are RuntimeHolds
+  // A delivery scheduled for attribute `id`, with the count its changes raised.
+  struct Pending {
+    AttributeId id;
+    PendingChanges* storage;
+  };
+  std::vector<Pending>* pending_ = nullptr;  // owned: deliveries scheduled
   bool deferring_ = false;
   bool registered_ = true;
   bool weak_ = false;

@@ -1,6 +1,8 @@
 #include "Kiv/NotifieeList.h"
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 #include "Kiv/Entity.h"
 #include "Kiv/Exception.h"
@@ -37,11 +39,27 @@ void NotifieeList::unlink(Notifiee* n) noexcept {
 void NotifieeList::reserveOne() {
   if (members_ < capacity_) return;
   std::uint32_t const capacity = capacity_ ? capacity_ * 2 : 2;
-  auto* grown = new Notifiee*[capacity];
-  std::copy(registered_, registered_ + members_, grown);
+  std::unique_ptr<Notifiee*[]> grown(new Notifiee*[capacity]);
+  std::unique_ptr<Notifiee*[]> spare(capacity > inlineSnapshot ? new Notifiee*[capacity] : nullptr);
+  std::copy(registered_, registered_ + members_, grown.get());
   delete[] registered_;
-  registered_ = grown;
+  registered_ = grown.release();
+  // A smaller spare lent to a notification in progress is freed when it
+  // comes back.
+  delete[] spare_;
+  spare_ = spare.release();
   capacity_ = capacity;
+}
+
+NotifieeList::Notifiee** NotifieeList::takeSpare(std::uint32_t* lent) const {
+  if (!spare_) return new Notifiee*[members_];
+  *lent = capacity_;
+  return std::exchange(spare_, nullptr);
+}
+
+void NotifieeList::giveBackSpare(Notifiee** at, std::uint32_t lent) const noexcept {
+  if (lent && lent == capacity_ && !spare_) spare_ = at;
+  else delete[] at;
 }
 
 void NotifieeList::enlist(Notifiee* n) {
@@ -96,9 +114,34 @@ void NotifieeList::deleteAll() {
   members_ = capacity_ = 0;
   delete[] registered_;
   registered_ = nullptr;
+  delete[] spare_;
+  spare_ = nullptr;
 }
 
 NotifieeList::Snapshot* NotifieeList::Snapshot::innermost_ = nullptr;
+NotifieeList::Notifiee const* NotifieeList::Snapshot::released_ = nullptr;
+
+bool NotifieeList::endsLater(Notifiee const* n) noexcept {
+  // Released again after a reference taken meanwhile: listed already.
+  if (n->kivReleasedNext_) return true;
+  // Ends when its last runtime hold goes.
+  if (n->holds_) return true;
+  if (!Snapshot::innermost_) return false;
+  n->kivReleasedNext_ = Snapshot::released_ ? Snapshot::released_ : n;
+  Snapshot::released_ = n;
+  return true;
+}
+
+void NotifieeList::Snapshot::endReleased() noexcept {
+  // Ending one may start a notification, which ends what it releases
+  // itself; so each is unlisted before it ends.
+  while (Notifiee const* n = released_) {
+    released_ = n->kivReleasedNext_ == n ? nullptr : n->kivReleasedNext_;
+    n->kivReleasedNext_ = nullptr;
+    // Taken again and still held: it ends when its holder lets go.
+    if (n->references() == 0) n->endOfLife();
+  }
+}
 
 void NotifieeList::Snapshot::strike(Notifiee* n) noexcept {
   for (Snapshot* s = innermost_; s; s = s->outer_)

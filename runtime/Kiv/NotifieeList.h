@@ -35,7 +35,10 @@ class KIV_API NotifieeList {
 
   // Makes room for one more registered notifiee: the one step of attaching
   // or registering that may fail (no memory), taken by callers before they
-  // change anything.
+  // change anything. Past inlineSnapshot registered notifiees it also
+  // makes room for a notification's snapshot of them, so that a change
+  // that has been stored is always told: only a notification of this list
+  // nested in another one of it allocates its own snapshot.
   void reserveOne();
   // Links `n` (not yet linked); registers it if its flag says so.
   void attach(Notifiee* n);
@@ -50,16 +53,28 @@ class KIV_API NotifieeList {
 
   // Calls `call` on a snapshot of the registered notifiees, by the rules in
   // Notifiee.h: a notifiee detached, released by its owner or switched off
-  // before its turn is passed over; each call runs under a runtime hold, an
-  // exception from it goes to that notifiee's onNotificationException(id).
-  // Inline, so that the call is made directly; no heap allocation for up
-  // to inlineSnapshot notifiees.
+  // before its turn is passed over; an exception from a call goes to that
+  // notifiee's onNotificationException(id). Inline, so that the call is
+  // made directly; no heap allocation for up to inlineSnapshot notifiees.
+  //
+  // No notifiee is held around its call. Instead a notifiee whose count
+  // reaches zero while any notification is in progress (its own call
+  // released it, or another's did) is not ended then: it reads as released,
+  // so no notification calls it again, and it ends when the outermost
+  // notification is over. So no notifiee is freed under a call still on
+  // the stack, and a notifiee being destroyed is never called (its count
+  // is zero, and detaching strikes it from every snapshot).
   static constexpr unsigned inlineSnapshot = 8;
   template <class Call>
   void notify(AttributeId id, Call&& call) const;
 
   // Registered notifiees in list order, for look-ups by the runtime.
   void forEach(FunctionRef<void(Notifiee&)> visit) const;
+
+  // Called when the count of `n` reaches zero: true when something else
+  // ends `n` later (a runtime hold on it, or the notification in progress
+  // when it is over); false when `n` is to end now.
+  static bool endsLater(Notifiee const* n) noexcept;
 
   // The registered notifiees of a list when a notification began, in list
   // order. The snapshots in progress form a stack; detaching a notifiee
@@ -68,8 +83,8 @@ class KIV_API NotifieeList {
   // that is being destroyed. It holds nobody.
   class KIV_API Snapshot {
    public:
-    explicit Snapshot(NotifieeList const& list) : size_(list.members_), outer_(innermost_) {
-      if (size_ > inlineSnapshot) at_ = new Notifiee*[size_];
+    explicit Snapshot(NotifieeList const& list) : list_(list), size_(list.members_), outer_(innermost_) {
+      if (size_ > inlineSnapshot) at_ = list.takeSpare(&lent_);
       for (std::uint32_t i = 0; i < size_; ++i) at_[i] = list.registered_[i];
       innermost_ = this;
     }
@@ -77,7 +92,8 @@ class KIV_API NotifieeList {
     Snapshot& operator=(Snapshot const&) = delete;
     ~Snapshot() {
       innermost_ = outer_;
-      if (at_ != inline_) delete[] at_;
+      if (at_ != inline_) list_.giveBackSpare(at_, lent_);
+      if (!innermost_ && released_) endReleased();
     }
     std::uint32_t size() const noexcept { return size_; }
     Notifiee* operator[](std::uint32_t i) const noexcept { return at_[i]; }
@@ -86,11 +102,15 @@ class KIV_API NotifieeList {
    private:
     friend class NotifieeList;
     static void strike(Notifiee* n) noexcept;
+    static void endReleased() noexcept;
     static Snapshot* innermost_;
+    static Notifiee const* released_;  // released during the notifications in progress
 
+    NotifieeList const& list_;
     Notifiee* inline_[inlineSnapshot];
     Notifiee** at_ = inline_;
     std::uint32_t size_ = 0;
+    std::uint32_t lent_ = 0;  // slots of at_ when it is the list's spare, else 0
     Snapshot* outer_;
   };
 
@@ -99,9 +119,14 @@ class KIV_API NotifieeList {
   void unlink(Notifiee* n) noexcept;
   void enlist(Notifiee* n);
   void delist(Notifiee* n) noexcept;
+  // The spare snapshot array (capacity_ slots) for a notification, or a
+  // new one when a notification in progress has it; *lent is its size.
+  Notifiee** takeSpare(std::uint32_t* lent) const;
+  void giveBackSpare(Notifiee** at, std::uint32_t lent) const noexcept;
 
   Notifiee* head_ = nullptr;           // every attached notifiee, in no particular order
   Notifiee** registered_ = nullptr;    // owned: members_ registered notifiees in call order
+  mutable Notifiee** spare_ = nullptr; // owned: capacity_ slots past inlineSnapshot, unless lent
   std::uint32_t members_ = 0;
   std::uint32_t capacity_ = 0;         // slots of registered_
   std::uint32_t version_ = 0;
@@ -119,11 +144,7 @@ void NotifieeList::notify(AttributeId id, Call&& call) const {
   std::uint32_t const size = snapshot.size();
   for (std::uint32_t i = 0; i < size; ++i) {
     Notifiee* n = at[i];
-    if (!n || !n->hasNotificationActive() || n->kivReleasedByOwner()) continue;
-    // Lasts through the call: a notification nested in it sees the
-    // notifiee held, and one released by its owner during its own call
-    // goes only afterwards.
-    Notifiee::RuntimeHold hold(n);
+    if (!n || !n->kivCallable()) continue;
     try {
       call(*n);
     } catch (...) {

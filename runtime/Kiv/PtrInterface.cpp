@@ -1,6 +1,7 @@
 #include "Kiv/PtrInterface.h"
 
 #include "Kiv/KivType.h"
+#include "Kiv/NotifieeList.h"
 
 namespace Kiv {
 
@@ -18,6 +19,13 @@ void PtrInterface::zeroReferencesIs(bool) {}
 Ptr<KivType> PtrInterface::fwkType() const { return KivType::ptrInterfaceType(); }
 
 void PtrInterface::lastReferenceGone() const {
+  if ((word_ & releaseAfterNotificationBit) &&
+      NotifieeList::endsLater(static_cast<NotifieeConst const*>(this)))
+    return;
+  endOfLife();
+}
+
+void PtrInterface::endOfLife() const {
   // The hook runs with a guard reference, so that a Ptr made inside it does
   // not find the count at zero and delete the object a second time.
   auto* self = const_cast<PtrInterface*>(this);

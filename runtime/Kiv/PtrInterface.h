@@ -3,8 +3,8 @@
 // entities, reactors, notifiees, members of collections and type objects.
 //
 // It holds one 32-bit reference word: the reference count in the low bits,
-// the notification-active and nondestructing flags above it and the
-// marked-for-deletion flag in the sign bit (a marked object reads as
+// the notification-active, nondestructing and release-after-notification
+// flags above it and the marked-for-deletion flag in the sign bit (a marked object reads as
 // negative in kivReferenceWord()). Everything runs on one activity thread,
 // so the count is a plain integer.
 //
@@ -68,11 +68,15 @@ class KIV_API PtrInterface {
   static constexpr std::uint32_t countMask = 0x0FFFFFFFu;
   static constexpr std::uint32_t notificationActiveBit = 0x10000000u;
   static constexpr std::uint32_t nondestructingBit = 0x20000000u;
+  // Set on notifiees: released to zero while a notification is in
+  // progress, the object ends when the notification does (NotifieeList).
+  static constexpr std::uint32_t releaseAfterNotificationBit = 0x40000000u;
   static constexpr std::uint32_t markedForDeletionBit = 0x80000000u;
 
   // The flag alone, for classes whose hasNotificationActiveIs override does
   // more than store it.
   void notificationActiveFlagIs(bool a) noexcept { setBit(notificationActiveBit, a); }
+  void releaseAfterNotificationIs() noexcept { setBit(releaseAfterNotificationBit, true); }
 
  private:
   template <class T, class... A>
@@ -81,6 +85,10 @@ class KIV_API PtrInterface {
 
   void setBit(std::uint32_t bit, bool on) const noexcept { word_ = on ? (word_ | bit) : (word_ & ~bit); }
   void lastReferenceGone() const;
+  friend class NotifieeList;
+  // Tells the object that its count reached zero and deletes it unless the
+  // hook took a reference or the object is nondestructing.
+  void endOfLife() const;
 
   mutable std::uint32_t word_ = 1;
 };

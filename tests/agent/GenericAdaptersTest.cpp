@@ -251,6 +251,18 @@ TEST_F(ConfigForwarding, DeferredChangesAreCountedAndReplayedByTheirDelivery) {
   EXPECT_TRUE(take().empty()) << "delivered already; other ids go to the base";
 }
 
+TEST_F(ConfigForwarding, ADeliveryDroppedWhileSwitchedOffLeavesNoCountForTheNextChange) {
+  observer().kivDeferredDeliveryIs(true);
+  entity->extTapDeviceIs("a", TapDevice("tap", 1));
+  g->hasNotificationActiveIs(false);
+  Kiv::eventLoop().runOnce();  // dropped: the adapter was not listening
+  g->hasNotificationActiveIs(true);
+  EXPECT_TRUE(take().empty());
+  entity->extTapDeviceIs("b", TapDevice("tap", 2));
+  Kiv::eventLoop().runOnce();
+  EXPECT_EQ(take(), (Heard{"258:'b'"})) << "a single change keeps its key";
+}
+
 TEST_F(StatusForwarding, ChangesAndDeliveriesReplayBothAttributes) {
   entity->initializedIs(true);
   observer().kivDeferredDeliveryIs(true);

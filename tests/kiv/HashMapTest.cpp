@@ -197,6 +197,70 @@ TEST(HashMapDeleteAll, AnnouncesEachMemberOnceInOrderAndRestartsForMembersAddedM
   EXPECT_EQ(log.size(), 4u);
 }
 
+// A member that logs its end, to see exactly when its last holder lets go.
+struct Logged : Kiv::PtrInterface, Kiv::HashMapLink<Logged> {
+  Logged(Kiv::String8 k, Keys* ended) : k(std::move(k)), ended(ended) {}
+  ~Logged() override { ended->push_back(k.stdString()); }
+  Kiv::String8 key() const { return k; }
+  Kiv::String8 k;
+  Keys* ended;
+};
+using LMap = Kiv::HashMap<Logged, Kiv::String8, Kiv::KeyBy<&Logged::key>>;
+
+TEST(HashMapLifetime, MembersRemovedUnderLiveIteratorsEndWithTheirLastHolderAndTheWalksGoOn) {
+  Keys ended;
+  LMap m;
+  for (int i = 0; i < 20; ++i) m.insert(Kiv::make<Logged>(Kiv::String8(key(i)), &ended));
+  Keys all;
+  for (Logged const& l : m) all.push_back(l.k.stdString());
+  auto const at = [&](int i) { return m.iterator(Kiv::String8(all[i])); };
+  auto const drop = [&](int i) { m.remove(Kiv::String8(all[i])); };
+
+  // Two iterators on one member; it and the member after it go.
+  auto a = at(2), b = at(2);
+  drop(2);
+  drop(3);
+  EXPECT_EQ(ended, Keys{all[3]}) << "nobody holds the member removed after a held one";
+  ++a;
+  EXPECT_EQ(a->k.stdString(), all[4]);
+  EXPECT_EQ(ended, Keys{all[3]}) << "the second iterator still holds it";
+  ++b;
+  EXPECT_EQ(b->k.stdString(), all[4]);
+  EXPECT_EQ(ended, (Keys{all[3], all[2]}));
+
+  // A removed member kept by a holder keeps nobody else.
+  Kiv::Ptr<Logged> kept = m.remove(Kiv::String8(all[5]));
+  drop(6);
+  EXPECT_EQ(ended.back(), all[6]);
+
+  // Removed, put back and removed again under an iterator, and the member
+  // after it too: the iterator goes on at the next live one.
+  auto twice = at(8);
+  Kiv::Ptr<Logged> again = m.remove(Kiv::String8(all[8]));
+  m.insert(again);
+  m.remove(again.ptr());
+  again = nullptr;
+  drop(9);
+  ++twice;
+  EXPECT_EQ(twice->k.stdString(), all[10]);
+  EXPECT_EQ(ended.back(), all[8]);
+
+  // Cleared under an iterator: everyone else ends at once, the iterator's
+  // member when it comes to its end.
+  auto cleared = at(15);
+  ended.clear();
+  m.clear();
+  EXPECT_EQ(ended.size(), 11u) << "14 members less the 3 that iterators stand on";
+  a = LMap::Iterator();
+  b = LMap::Iterator();
+  twice = LMap::Iterator();
+  EXPECT_EQ(ended.size(), 13u);
+  ++cleared;
+  EXPECT_FALSE(cleared);
+  EXPECT_EQ(ended.back(), all[15]);
+  EXPECT_EQ(kept->references(), 1u);
+}
+
 TEST(HashMapLifetime, RemovedMemberHeldElsewhereOutlivesMapAndLongChainsEndIteratively) {
   Kiv::Ptr<Item> kept;
   {

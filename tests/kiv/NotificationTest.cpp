@@ -115,6 +115,32 @@ TEST_F(Notification, ObserverReleasedByEarlierObserverIsSkippedAlsoByNestedNotif
   EXPECT_EQ(log, (Log{"a:6", "a:7", "c:7", "c:7"}));
 }
 
+TEST_F(Notification, ObserverReleasedInANestedNotificationEndsWhenTheOutermostOneIsOver) {
+  struct Counted : Watcher {
+    Counted(Log* log, std::string tag, int* ended) : Watcher(log, std::move(tag)), ended(ended) {}
+    ~Counted() override { ++*ended; }
+    int* ended;
+  };
+  int ended = 0;
+  auto other = Kiv::make<Gauge>("other");
+  auto a = watch("a");
+  auto self = Kiv::make<Counted>(&log, "self", &ended);
+  self->notifierIs(other);
+  // a's call changes the other entity, whose observer releases itself in
+  // its own call and then still reads its fields.
+  a->hook = [&] {
+    other->levelIs(gauge->level());
+    log.push_back("ended " + std::to_string(ended));
+  };
+  self->hook = [&] {
+    self = nullptr;
+    other->levelIs(-1);  // nested once more: the released observer is not called again
+  };
+  gauge->levelIs(4);
+  EXPECT_EQ(log, (Log{"a:4", "self:4", "ended 0"})) << "alive through every call still on the stack";
+  EXPECT_EQ(ended, 1) << "and freed once the outermost notification was over";
+}
+
 TEST_F(Notification, ObserverDetachedOrEndingIsNeitherCalledNorHeld) {
   // Moved to another entity by an earlier observer: it observes that one now.
   auto a = watch("a"), b = watch("b");

@@ -1,6 +1,7 @@
 // Every allocation of an operation failing in turn (support/FailingAllocator.h):
 // a flush through the reflector tree, building and tearing down the tree, a
 // mutation of the agent configuration's tap devices with an observer, a
+// change told to nine observers, a generic adapter's deferred forwarding, a
 // generic call, and reading a tap device's text form. After each run the
 // entity is changed or unchanged, never half-changed, the maps keep their
 // invariants, and only std::bad_alloc came out. Leaks are LeakSanitizer's
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <new>
 #include <string>
 #include <vector>
@@ -26,6 +28,7 @@
 #include "Pyrel/EthAddr.h"
 #include "Pyrel/IntfId.h"
 #include "agent/Config.h"
+#include "agent/GenericAdapters.h"
 #include "reflector/TopoStateReflector.h"
 #include "support/FailingAllocator.h"
 #include "support/GenericCalls.h"
@@ -309,6 +312,74 @@ TEST_F(AllocationFailure, TapDeviceMutationsChangeAndNotifyOrLeaveTheConfigurati
       return outcome == Outcome::failed;
     });
     std::printf("tap device %s: %llu allocation points\n", c.what, static_cast<unsigned long long>(points));
+  }
+}
+
+// Counts what it hears without allocating.
+struct CompleteObserver : Config::Notifiee {
+  void onComplete() override { ++heard; }
+  int heard = 0;
+};
+
+TEST_F(AllocationFailure, ChangeToNineObserversIsToldToAllOrRefused) {
+  // Nine: one past the notification's inline snapshot.
+  auto const points = sweepAllocations([&](std::uint64_t k) {
+    auto const config = Config::ConfigIs("config");
+    std::vector<Kiv::Ptr<CompleteObserver>> observers;
+    for (int i = 0; i < 9; ++i) {
+      observers.push_back(Kiv::make<CompleteObserver>());
+      observers.back()->notifierIs(config);
+    }
+    Outcome const outcome = armedRun(k, [&] { config->completeIs(true); });
+    EXPECT_NE(outcome, Outcome::otherException) << "allocation " << k;
+    for (auto const& o : observers)
+      EXPECT_EQ(o->heard, config->complete() ? 1 : 0) << "allocation " << k << ": stored, not told to everyone";
+    return outcome == Outcome::failed;
+  });
+  std::printf("nine observers: %llu allocation points\n", static_cast<unsigned long long>(points));
+}
+
+TEST_F(AllocationFailure, GenericAdapterThatDefersHearsEveryChangeAfterAFailedSchedule) {
+  struct Case {
+    char const* what;
+    Kiv::AttributeId id;
+    std::function<void(Config&, int)> change;
+    std::function<bool(Config const&, int)> changed;
+  } const cases[] = {
+      {"complete", Config::completeAttrId, [](Config& c, int round) { c.completeIs(round % 2 == 1); },
+       [](Config const& c, int round) { return c.complete() == (round % 2 == 1); }},
+      {"tap device", Config::extTapDeviceAttrId,
+       [](Config& c, int round) { c.extTapDeviceIs("et1", Config::TapDevice("tap", std::uint16_t(round))); },
+       [](Config const& c, int round) { return c.extTapDevice("et1").fileno() == round; }},
+  };
+  for (Case const& c : cases) {
+    auto const points = sweepAllocations([&](std::uint64_t k) {
+      Kiv::eventLoop().reset();
+      auto const config = Config::ConfigIs("config");
+      auto const g = Kiv::KivType::genericIf(config.ptr(), false);
+      int heard = 0, keyed = 0;
+      g->attributeSinkIs([&](Kiv::AttributeId id, Kiv::Ptr<Kiv::GenericIf const> const& key) {
+        heard += id == c.id;
+        keyed += id == c.id && key;
+      });
+      auto& observer = *static_cast<Config::GenericIf_&>(*g).kivGenericIfAdapter();
+      observer.kivDeferredDeliveryIs(true);
+      Outcome const outcome = armedRun(k, [&] { c.change(*config, 1); });
+      Kiv::eventLoop().runOnce();
+      std::string const where = std::string(c.what) + ", allocation " + std::to_string(k);
+      EXPECT_NE(outcome, Outcome::otherException) << where;
+      int const stored = c.changed(*config, 1);
+      EXPECT_EQ(heard, stored) << where << ": a stored change not forwarded";
+      c.change(*config, 2);
+      Kiv::eventLoop().runOnce();
+      EXPECT_EQ(heard, stored + 1) << where << ": the next change was dropped as already pending";
+      if (c.id == Config::extTapDeviceAttrId) {
+        EXPECT_EQ(keyed, heard) << where << ": forwarded without its key";
+      }
+      return outcome == Outcome::failed;
+    });
+    std::printf("deferred forwarding of %s: %llu allocation points\n", c.what,
+                static_cast<unsigned long long>(points));
   }
 }
 

@@ -5,7 +5,13 @@
 // ports, VLANs, VLAN-to-topology mappings, forwarding databases and learned
 // hosts appear and vanish; port states change; flush requests arrive, also
 // several before the loop turns and for ports whose status has gone; the
-// loop runs forward by fractions of the reflection delay.
+// loop runs forward by fractions of the reflection delay. A host holds port
+// reflectors and wrappers made by newTopoPortConfig and later drops them: a
+// removed reflector acts no more once nobody holds it, and a wrapper that
+// outlives its reflector does nothing. A held reflector whose status went
+// with it is kept removed until dropped; its port then takes no state or
+// flush changes, since the reflector still observes the port's
+// configuration (a held reflector removed otherwise is dropped at once).
 //
 // A difference fails with the seed, the step and the operation, and lists
 // what only the product and what only the reference has. CI runs a few
@@ -186,8 +192,9 @@ class Torture {
     Reference::PortKey const key{topo, port};
     std::uint16_t const vid = pickOf(vlans);
     std::string const where = std::string(topo) + "/" + port;
+    bool const busy = held(key);
     // Additions outweigh removals, so that the system fills up.
-    switch (pick(24)) {
+    switch (pick(27)) {
       case 0:
         ref_.topoConfigIs(topo);
         topoConfig_->topoConfigIs(topo);
@@ -235,7 +242,7 @@ class Torture {
       case 12:
       case 13: {
         auto const pc = portConfig(topo, port);
-        if (!pc) return "no port configuration " + where;
+        if (!pc || busy) return "no port configuration " + where;
         PortState const s = static_cast<PortState>(pick(4));
         ref_.stateIs(key, s);
         pc->stateIs(s);
@@ -247,7 +254,7 @@ class Torture {
         // Requests in bursts, before the loop turns; now and then one back
         // to a counter already carried out.
         auto const pc = portConfig(topo, port);
-        if (!pc) return "no port configuration " + where;
+        if (!pc || busy) return "no port configuration " + where;
         std::string what = "flush " + where + " to";
         for (std::uint32_t n = 1 + pick(3); n > 0; --n) {
           std::uint32_t const counter = pick(4) == 0 ? pick(3) : pc->fdbFlush() + 1;
@@ -310,6 +317,19 @@ class Torture {
             return "remove forwarding database " + std::to_string(vid);
         }
       }
+      case 24:
+      case 25: {
+        auto const t = root_->topoStateReflector(topo);
+        auto const r = t ? t->topoPortStateReflector(intf(port)) : nullptr;
+        if (!r) return "no port reflector " + where;
+        held_.push_back({key, r});
+        if (auto const c = r->topoPortConfig()) wrappers_.push_back(r->newTopoPortConfig(c));
+        return "hold port reflector " + where;
+      }
+      case 26:
+        held_.clear();
+        wrappers_.clear();
+        return "drop what the host holds";
       default: {
         // A fraction of the delay at a time, so that call-backs fall due
         // between, at and across steps.
@@ -343,7 +363,27 @@ class Torture {
   }
   Lines referenceLines() const { return ref_.lines(); }
 
+  // Drops the held reflectors that have left their collection unless their
+  // status went with them (see above).
+  void dropObservingRemoved() {
+    auto const observing = [this](Held const& h) {
+      if (h.reflector->kivInMap()) return false;
+      auto const status = portStatus(h.key.first.c_str(), h.key.second.c_str());
+      return status && status == h.reflector->topoPortStatus();
+    };
+    held_.erase(std::remove_if(held_.begin(), held_.end(), observing), held_.end());
+  }
+
  private:
+  struct Held {
+    Reference::PortKey key;
+    Kiv::Ptr<Bridging::TopoPortStateReflector> reflector;
+  };
+  // Whether the host holds a removed reflector of that port.
+  bool held(Reference::PortKey const& key) const {
+    return std::any_of(held_.begin(), held_.end(),
+                       [&](Held const& h) { return h.key == key && !h.reflector->kivInMap(); });
+  }
   std::uint32_t pick(std::uint32_t n) { return random_() % n; }
   template <class T, std::size_t N>
   T const& pickOf(T const (&values)[N]) {
@@ -367,6 +407,8 @@ class Torture {
   Kiv::Ptr<Bridging::Status> brStatus_ = Bridging::Status::StatusIs("brStatus");
   Kiv::Ptr<Kiv::Clock> clock_ = Kiv::Clock::ClockIs("clock");
   Kiv::Ptr<Bridging::StateReflector> root_;
+  std::vector<Held> held_;
+  std::vector<Kiv::Ptr<Bridging::TopoPortStateReflector::KivTopoPortConfig>> wrappers_;
 };
 
 std::uint32_t environment(char const* name, std::uint32_t otherwise) {
@@ -394,6 +436,7 @@ std::string difference(Lines const& product, Lines const& reference) {
   ::testing::AssertionResult result = ::testing::AssertionSuccess();
   for (int i = 1; i <= steps; ++i) {
     std::string const what = t.step();
+    t.dropObservingRemoved();
     Lines const product = t.lines(), reference = t.referenceLines();
     if (product != reference) {
       result = ::testing::AssertionFailure()

@@ -160,6 +160,64 @@ TEST_F(PortStateReflector, ZombieWrappersAndZombieReflectorsCallNoHandler) {
   EXPECT_EQ(traces(7), Log{"7 handleState: Scheduling state update for port Ethernet1 to forwarding"});
 }
 
+TEST_F(PortStateReflector, AWrapperKeptFromNewXOutlivesItsReflectorAndDoesNothing) {
+  vlan(10, "red");
+  learn({{10, 1, "Ethernet1"}});
+  auto r = reflect();
+  auto kept = r->newTopoPortConfig(config);
+  auto keptClock = r->newClock(clock);
+  r = nullptr;
+  EXPECT_EQ(kept->reactor(), nullptr);
+  EXPECT_EQ(keptClock->reactor(), nullptr);
+  config->stateIs(PortState::forwarding);
+  config->fdbFlushIs(5);
+  runUntil(2.0);
+  EXPECT_EQ(traces(), Log{});
+  EXPECT_EQ(hosts(10), Log{"10:1"});
+  EXPECT_EQ(status->state(), PortState::disabled);
+}
+
+// An entity that logs when its last reference goes.
+template <class E>
+struct Released : E {
+  template <class A>
+  Released(Log* log, char const* what, A const& a) : E(a), log(log), what(what) {}
+  void zeroReferencesIs(bool zero) override {
+    if (zero) log->push_back(what);
+    E::zeroReferencesIs(zero);
+  }
+  Log* log;
+  char const* what;
+};
+
+TEST_F(PortStateReflector, AnEndingReflectorReleasesItsReferencesInReverseDeclarationOrder) {
+  Log released;
+  Kiv::Ptr<TopoPortConfig> c = Kiv::make<Released<TopoPortConfig>>(&released, "topoPortConfig", intf("Ethernet7"));
+  Kiv::Ptr<Bridging::Topology::TopoPortStatus> s =
+      Kiv::make<Released<Bridging::Topology::TopoPortStatus>>(&released, "topoPortStatus", intf("Ethernet7"));
+  Kiv::Ptr<Bridging::Topology::TopoConfig> t =
+      Kiv::make<Released<Bridging::Topology::TopoConfig>>(&released, "topoConfig", "red");
+  auto r = Kiv::make<TopoPortStateReflector>(intf("Ethernet7"), c, s, brConfig, brStatus, topoConfig, t, clock, clock);
+  r->hasNotificationActiveIs(true);
+  c = nullptr;
+  s = nullptr;
+  t = nullptr;
+  EXPECT_EQ(released, Log{});
+  r = nullptr;
+  EXPECT_EQ(released, (Log{"topoConfig", "topoPortStatus", "topoPortConfig"}));
+}
+
+TEST_F(PortStateReflector, RepointingAClockRunsItsHandlerAtOnce) {
+  auto r = reflect();
+  auto other = Kiv::Clock::ClockIs("other clock");
+  r->clockIs(other);
+  EXPECT_EQ(traces(), (Log{entry("handleClock"), "7 handleClock: Reflecting state for port Ethernet1 to disabled"}));
+  r->fdbClockIs(other);
+  EXPECT_EQ(traces(), (Log{entry("handleFdbClock"), "7 handleFdbClock: Reflecting fdbFlush for port Ethernet1"}));
+  EXPECT_EQ(r->clock(), other);
+  EXPECT_EQ(r->fdbClock(), other);
+}
+
 TEST_F(PortStateReflector, UninitializedOrUnreferencedReflectorsDoNoWork) {
   vlan(10, "red");
   learn({{10, 1, "Ethernet1"}});
@@ -234,6 +292,68 @@ TEST_F(ReflectorTest, ObserversOfAFlushMayEndTheFlushingReflectorOrRequestAnothe
   config->fdbFlushIs(3);
   EXPECT_FALSE(topology->topoPortStateReflector(intf("Ethernet1")));
   EXPECT_EQ(hosts(10), Log{});
+}
+
+// Ports Ethernet1 to Ethernet3 of topology "red", each with a host in VLAN
+// 10, under a state reflector tree; the ports in their reflectors' order.
+class RemovedSiblings : public ReflectorTest {
+ protected:
+  void SetUp() override {
+    ReflectorTest::SetUp();
+    vlan(10, "red");
+    for (char const* p : {"Ethernet1", "Ethernet2", "Ethernet3"}) port("red", p);
+    learn({{10, 1, "Ethernet1"}, {10, 2, "Ethernet2"}, {10, 3, "Ethernet3"}});
+    root = Bridging::stateReflectorFactory(topoConfig, topoStatus, brConfig, brStatus, clock);
+    topology = root->topoStateReflector("red");
+    for (auto it = topology->topoPortStateReflectorIteratorConst(); it; ++it) order.push_back(it->intfId());
+    runUntil(1.0);
+    traces();
+  }
+  std::string deleting(int i) {
+    return "7 doSyncPort: Deleting state reflector for port " + order[i].stringValue().stdString();
+  }
+  Kiv::Ptr<Bridging::Topology::TopoPortConfig> config(int i) { return topoConfig->topoConfig("red")->topoPortConfig(order[i]); }
+  void removeStatus(int i) { topoStatus->topoStatus("red")->topoPortStatusDel(order[i]); }
+  // Whether the port's host is still learned.
+  bool learned(int i) {
+    for (auto const& h : hosts(10))
+      if (h == "10:" + order[i].stringValue().stdString().substr(8)) return true;
+    return false;
+  }
+
+  Kiv::Ptr<Bridging::StateReflector> root;
+  Kiv::Ptr<Bridging::TopoStateReflector> topology;
+  std::vector<Pyrel::IntfId> order;
+};
+
+TEST_F(RemovedSiblings, AHeldRemovedPortReflectorKeepsNoPortReflectorRemovedAfterItActing) {
+  auto held = topology->topoPortStateReflector(order[0]);
+  auto const gone = topoStatus->topoStatus("red")->topoPortStatus(order[1]);
+  removeStatus(0);
+  removeStatus(1);
+  EXPECT_EQ(traces(7), (Log{deleting(0), deleting(1)}));
+  config(1)->fdbFlushIs(1);
+  config(1)->stateIs(PortState::forwarding);
+  runUntil(2.0);
+  EXPECT_TRUE(learned(1)) << "a deleted reflector flushed";
+  EXPECT_EQ(gone->state(), PortState::disabled) << "a deleted reflector reflected a state";
+  EXPECT_EQ(gone->fdbFlushReport(), 0u);
+  EXPECT_EQ(traces(), Log{});
+}
+
+TEST_F(RemovedSiblings, ARunningHandlersHoldKeepsNoPortReflectorRemovedAfterItsOwnActing) {
+  // Inside port 0's flush an observer removes ports 0 and 1 and asks port 1
+  // to flush.
+  auto watch = Kiv::make<OnFirstDeletion>([&] {
+    removeStatus(0);
+    removeStatus(1);
+    config(1)->fdbFlushIs(1);
+  });
+  watch->notifierIs(brStatus->fdbStatus(Bridging::Fid(10)));
+  config(0)->fdbFlushIs(1);
+  EXPECT_FALSE(learned(0));
+  EXPECT_TRUE(learned(1)) << "a deleted reflector flushed";
+  EXPECT_TRUE(learned(2));
 }
 
 TEST_F(ReflectorTest, NewChildUnderATakenKeyIsRefusedBeforeAnythingIsMade) {

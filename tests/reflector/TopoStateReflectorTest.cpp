@@ -101,5 +101,30 @@ TEST_F(TopoReflector, PortReflectorsFollowTheirEntriesAndAreNeverRefreshed) {
   EXPECT_TRUE(r->topoPortStateReflector(intf("Ethernet3")));
 }
 
+TEST_F(TopoReflector, RepointingTheConfigurationOrTheStatusRunsTheFullPass) {
+  auto r = reflect();
+  r->hasNotificationActiveIs(true);
+  traces();
+  auto const pass = [&] {
+    Log got = traces(7);
+    std::sort(got.begin(), got.end());
+    return got;
+  };
+  // Another configuration with Ethernet1 and Ethernet2: Ethernet3 goes,
+  // Ethernet2 (configured only) still waits for its status.
+  auto blue = Kiv::make<Bridging::Topology::TopoConfig>("red");
+  blue->topoPortConfigIs(intf("Ethernet1"));
+  blue->topoPortConfigIs(intf("Ethernet2"));
+  r->topoConfigIs(blue);
+  EXPECT_EQ(pass(), Log{"7 doSyncPort: Deleting state reflector for port Ethernet3"});
+  // Another status with Ethernet2 only: Ethernet1 goes, Ethernet2 comes.
+  auto blueStatus = Kiv::make<Bridging::Topology::Inst::TopoStatus>("red");
+  blueStatus->topoPortStatusIs(intf("Ethernet2"));
+  r->topoStatusIs(blueStatus);
+  EXPECT_EQ(pass(), (Log{"7 doSyncPort: Creating new state reflector for port Ethernet2",
+                         "7 doSyncPort: Deleting state reflector for port Ethernet1"}));
+  EXPECT_EQ(r->topoPortStateReflectors(), 1u);
+}
+
 }  // namespace
 }  // namespace ReflectorTesting
