@@ -114,7 +114,7 @@ def bts_model(bts_loop: Any) -> Iterator[Model]:
 
 def _mirror_main(control: multiprocessing.connection.Connection) -> None:
     """The mirror process: mirrors what its peer mounts into the directory "mirror", answers
-    ("eval", expression) with the repr of the expression over `mirrors`, takes ("connect",) followed
+    ("eval", expression) with the repr of the expression over `mirrors` and `connection`, takes ("connect",) followed
     by a descriptor for a new connection, and ends on ("stop",)."""
     bts.reset()
     conn: Optional[bts.Connection] = None
@@ -132,14 +132,15 @@ def _mirror_main(control: multiprocessing.connection.Connection) -> None:
                 mirrors = conn.mirrors
                 control.send(("ok", None))
             elif request[0] == "eval":
-                control.send(("ok", repr(eval(request[1], {"mirrors": mirrors, "bts": bts}))))
+                control.send(("ok", repr(eval(request[1], {"mirrors": mirrors, "connection": conn, "bts": bts}))))
         except Exception as e:  # the test hears of it
             control.send(("error", f"{type(e).__name__}: {e}"))
 
 
 class MirrorProcess:
     """A second process connected over a socket pair. mount(entity) replicates an entity into it;
-    value(expression) evaluates an expression over its `mirrors` (entity name: mirror) there;
+    value(expression) evaluates an expression there over its `mirrors` (entity name: mirror) and its
+    `connection`;
     await_value() waits until that equals what the test expects; break_link() and reconnect()
     break the connection and make a new one, on which the same entities are mounted again."""
 
