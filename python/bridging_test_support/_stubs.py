@@ -130,6 +130,8 @@ def python_type(name: str, known: Dict[str, Dict[str, Any]], argument: bool = Fa
     if t is None:
         return "Any"
     cls = name.replace("::", ".")
+    if t["value"] and not t["attributes"]:
+        return "Any"  # read as its text form's Python literal (10, 'Ethernet1'), written as one
     if t["value"]:
         # An argument of a library's value type may also be its text form.
         return f"{cls} | str" if argument else cls

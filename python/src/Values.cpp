@@ -152,6 +152,13 @@ py::object toPython(Kiv::Ptr<Kiv::GenericIf const> const& g) {
   if (holds<double>(t)) return py::float_(valueIn<double>(*g));
   if (holds<Kiv::String8>(t)) return strOf(valueIn<Kiv::String8>(*g));
   if (holds<Kiv::Name>(t)) return strOf(valueIn<Kiv::Name>(*g).string());
+  if (t && t->isValue() && t->attrTable()->members().empty()) {
+    static PyObject* const literal = py::object(py::module_::import("ast").attr("literal_eval")).release().ptr();  // lives as long as the module
+    py::str const text = strOf(g->strRep());
+    PyObject* const v = PyObject_CallOneArg(literal, text.ptr());
+    if (v) return py::reinterpret_steal<py::object>(v);
+    PyErr_Clear();
+  }
   // An adapter of no object stands for a null reference.
   if (!g->object() && t && t->isA(Kiv::KivType::ptrInterfaceType().ptr())) return py::none();
   return wrap(Kiv::Ptr<Kiv::GenericIf>(const_cast<Kiv::GenericIf*>(g.ptr())));
