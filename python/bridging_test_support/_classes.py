@@ -57,9 +57,11 @@ def class_for(name: str) -> type:
                                "__init__": _init, "__module__": "bridging_test_support"}
     for a in t["attributes"]:
         if not a["function"]:
-            members[a["name"]] = property(_bts._getter(a["name"]), doc=_describe(a))
+            # Writes go through Object.__setattr__; the setter is there for help().
+            members[a["name"]] = property(_bts._getter(a["name"]), _bts._setter(a["name"]), doc=_describe(a))
     cls = type(name.split("::")[-1], (base,), members)
     cls.__qualname__ = name.replace("::", ".")
+    _bts._adopt(cls)
     for a in t["attributes"]:
         if a["function"]:
             _bts._define_method(cls, a["name"], _describe(a))

@@ -65,7 +65,7 @@ class Model:
         self.topoStatus = bts.new("Bridging::Topology::Inst::Status", "topoStatus")
         self.brConfig = bts.new("Bridging::Config", "brConfig")
         self.brStatus = bts.new("Bridging::Status", "brStatus")
-        self.clock = bts.clock("clock")
+        self.clock = bts.new("Kiv::Clock", "clock")
         self.root: Optional[Any] = bts.Bridging.StateReflector(
             self.topoConfig, self.topoStatus, self.brConfig, self.brStatus, self.clock)
         self.agentConfig = bts.Bridging.Orva.Config("agentConfig")
@@ -80,12 +80,19 @@ class Model:
         self.topoStatus.topoStatus[topology].topoPortStatus.add(port)
 
     def vlan(self, vid: int, topology: str) -> None:
+        """The VLAN's configuration, its forwarding database (the Fid of the same number) and its topology."""
         self.brConfig.vlanConfig.add(vid)
         self.brStatus.fdbStatus.add(vid)
-        self.topoConfig.vlanToTopo[vid] = topology
+        self.topoConfig.vidToTopoMap[vid] = self.topoConfig.topoConfig[topology]
 
     def host(self, vid: int, addr: str, port: str) -> None:
-        self.brStatus.fdbStatus[vid].learnedHost.add(addr, port)
+        self.brStatus.fdbStatus[vid].learnedHost[addr] = port
+
+    def flush(self, topology: str, port: str) -> int:
+        """Raises the port's flush request counter; returns its new value."""
+        config = self.topoConfig.topoConfig[topology].topoPortConfig[port]
+        config.fdbFlush += 1
+        return int(config.fdbFlush)
 
     def build(self, topologies: int = 2, ports: int = 8, vlans: int = 4, hosts: int = 64) -> "Model":
         for t in range(topologies):

@@ -91,8 +91,9 @@ struct Object {
   // The adapter; raises StaleObjectError for an object made before the loop
   // was last reset.
   Kiv::GenericIf& adapter() const;
-  // The attribute `name` of the object's type, or UnknownAttributeError.
-  Kiv::Ptr<Kiv::KivAttr> attribute(std::string const& name) const;
+  // The attribute `name` (a str) of the object's type, or
+  // UnknownAttributeError. Found once per type and name, then remembered.
+  Kiv::KivAttr& attribute(py::handle name) const;
   std::string typeName() const;
 };
 

@@ -12,6 +12,7 @@
 #include <pybind11/stl.h>
 
 #include <memory>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -146,7 +147,7 @@ struct Watch {
 };
 
 Watch observe(Object const& self, std::string const& name, py::function callback) {
-  Kiv::Ptr<Kiv::KivAttr> const a = self.attribute(name);
+  Kiv::Ptr<Kiv::KivAttr> const a(&self.attribute(py::str(name)));
   if (self.isValue) raise("OpNotSupportedError", name + ": a value has no observers", name);
   Kiv::Ptr<GenericIf> w = Kiv::KivType::genericIf(self.adapter().object(), true);
   auto const held = std::make_shared<Callback>(std::move(callback));
@@ -185,7 +186,7 @@ void construct(Object& self, std::string const& typeName, py::tuple const& posit
     if (fields) {
       for (auto const& [k, v] : kwargs) {
         std::string const field = py::str(k);
-        Kiv::Ptr<Kiv::KivAttr> const a = made.attribute(field);
+        Kiv::Ptr<Kiv::KivAttr> const a(&made.attribute(k));
         g->attributeOp({a->id(), GenericIf::opSet}, nullptr, toGeneric(v, a->type(), field));
       }
     }
@@ -193,21 +194,44 @@ void construct(Object& self, std::string const& typeName, py::tuple const& posit
   });
 }
 
-py::object getAttribute(Object const& self, std::string const& name) {
-  Kiv::Ptr<Kiv::KivAttr> const a = self.attribute(name);
+py::object getAttribute(Object const& self, py::handle key) {
+  Kiv::Ptr<Kiv::KivAttr> const a(&self.attribute(key));
+  std::string const name = a->name().stdString();
   if (a->isCollection()) return py::cast(Collection{self, a});
   if (a->isFunction()) return py::cast(Method{self, a});
   return change(name, [&] { return toPython(op(self, *a, GenericIf::opGet)); });
 }
 
-void setAttribute(Object const& self, std::string const& name, py::handle value) {
-  Kiv::Ptr<Kiv::KivAttr> const a = self.attribute(name);
-  if (a->isCollection() || a->isFunction()) {
+void setAttribute(Object const& self, py::handle key, py::handle value) {
+  Kiv::KivAttr& a = self.attribute(key);
+  std::string const name = a.name().stdString();
+  if (a.isCollection() || a.isFunction()) {
     raise("OpNotSupportedError",
-          name + " is a " + (a->isFunction() ? "function" : "collection: change its members (" + name + "[key] = value)"),
+          name + " is a " + (a.isFunction() ? "function" : "collection: change its members (" + name + "[key] = value)"),
           name);
   }
-  change(name, [&] { op(self, *a, GenericIf::opSet, nullptr, toGeneric(value, a->type(), name)); });
+  change(name, [&] { op(self, a, GenericIf::opSet, nullptr, toGeneric(value, a.type(), name)); });
+}
+
+// The type slot behind `obj.attr = value` (and `del obj.attr`, refused):
+// called directly by the interpreter, without a bound method's dispatch.
+int setAttributeSlot(PyObject* self, PyObject* name, PyObject* value) {
+  try {
+    Object const& o = py::handle(self).cast<Object const&>();
+    if (!value) {
+      std::string const n = py::str(name);
+      raise("OpNotSupportedError", n + ": an attribute of " + o.typeName() + " cannot be deleted", n);
+    }
+    setAttribute(o, name, value);
+    return 0;
+  } catch (py::error_already_set& e) {
+    e.restore();
+  } catch (py::builtin_exception const& e) {
+    e.set_error();
+  } catch (std::exception const& e) {
+    PyErr_SetString(PyExc_RuntimeError, e.what());
+  }
+  return -1;
 }
 
 // Values compare by the runtime's equality, objects by identity.
@@ -260,11 +284,25 @@ Kiv::GenericIf& Object::adapter() const {
   return *g;
 }
 
-Kiv::Ptr<Kiv::KivAttr> Object::attribute(std::string const& name) const {
+Kiv::KivAttr& Object::attribute(py::handle name) const {
+  // Per type, a dict from attribute names to their descriptions: a Python
+  // name looked up by its cached hash (and, for a name in the program's
+  // text, by identity). Types and their attribute tables live for the whole
+  // process; so do the dicts and the references they stand for.
+  static auto* names = new std::unordered_map<Kiv::KivType const*, PyObject*>();
+  static auto* held = new std::vector<Kiv::Ptr<Kiv::KivAttr>>();
   Kiv::Ptr<Kiv::KivType> const t = adapter().objectType();
-  Kiv::Ptr<Kiv::KivAttr> a = t ? t->attr(Kiv::String8(name)) : nullptr;
-  if (!a) raise("UnknownAttributeError", typeName() + " has no attribute " + name, name);
-  return a;
+  PyObject*& table = (*names)[t.ptr()];
+  if (!table && !(table = PyDict_New())) throw py::error_already_set();
+  if (PyObject* hit = PyDict_GetItemWithError(table, name.ptr())) return *static_cast<Kiv::KivAttr*>(PyLong_AsVoidPtr(hit));
+  if (PyErr_Occurred()) throw py::error_already_set();
+  std::string const n = py::str(name);
+  Kiv::Ptr<Kiv::KivAttr> a = t ? t->attr(bytesOf(name, n)) : nullptr;
+  if (!a) raise("UnknownAttributeError", typeName() + " has no attribute " + n, n);
+  py::object const address = py::reinterpret_steal<py::object>(PyLong_FromVoidPtr(a.ptr()));
+  if (!address || PyDict_SetItem(table, name.ptr(), address.ptr()) != 0) throw py::error_already_set();
+  held->push_back(a);
+  return *a;
 }
 
 std::string Object::typeName() const { return g ? describe(g->objectType()) : "object"; }
@@ -319,7 +357,6 @@ void defineObjects(py::module_& m) {
       .def(py::init<>())
       .def("_construct", &construct)
       .def("__getattr__", &getAttribute)
-      .def("__setattr__", &setAttribute)
       .def("observe", &observe, py::arg("attribute"), py::arg("callback"),
            "Calls callback(key) after each change of the attribute (key None for a scalar attribute), in the\n"
            "runtime's notification order, until the returned Watch is dropped or closed.")
@@ -346,6 +383,18 @@ void defineObjects(py::module_& m) {
              return names;
            })
       .def_property_readonly("_kiv_type", &Object::typeName);
+
+  // Writes go straight from the interpreter to the slot. A class made in
+  // Python takes its slots from the names in its bases' dicts, where there
+  // is no __setattr__ to find, so each class made from the registry is
+  // given the slot too (_adopt).
+  auto adopt = [](py::handle cls) {
+    auto* type = reinterpret_cast<PyTypeObject*>(cls.ptr());
+    type->tp_setattro = &setAttributeSlot;
+    PyType_Modified(type);
+  };
+  adopt(py::type::of<Object>());
+  m.def("_adopt", adopt);
 
   py::class_<Collection>(m, "Collection", "A collection attribute: a mapping from keys to members in the runtime's order.")
       .def("__getitem__", &Collection::get)
@@ -386,13 +435,18 @@ void defineObjects(py::module_& m) {
     Py_XDECREF(classFactory);
     classFactory = f.release().ptr();
   });
-  m.def("_getter", [](std::string const& name) {
-    return py::cpp_function([name](Object const& self) { return getAttribute(self, name); }, py::name(name.c_str()));
+  m.def("_getter", [](py::str const& name) {
+    return py::cpp_function([name](Object const& self) { return getAttribute(self, name); },
+                            py::name(std::string(name).c_str()));
+  });
+  m.def("_setter", [](py::str const& name) {
+    return py::cpp_function([name](Object const& self, py::handle v) { setAttribute(self, name, v); },
+                            py::name(std::string(name).c_str()));
   });
   m.def("_define_method", [](py::object cls, std::string const& name, std::string const& doc) {
     py::cpp_function f(
         [name](Object const& self, py::args const& args, py::kwargs const& kwargs) {
-          return getAttribute(self, name).cast<Method const&>().call(args, kwargs);
+          return getAttribute(self, py::str(name)).cast<Method const&>().call(args, kwargs);
         },
         py::name(name.c_str()), py::is_method(cls), py::sibling(py::getattr(cls, name.c_str(), py::none())),
         py::doc(doc.c_str()));

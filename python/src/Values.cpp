@@ -103,7 +103,12 @@ Kiv::Ptr<Kiv::GenericIf> toGeneric(py::handle value, Kiv::Ptr<Kiv::KivType> cons
     o.adapter();
     return o.g;
   }
-  if (PyBool_Check(value.ptr())) return Kiv::Builtin<bool>::genericIf(value.ptr() == Py_True);
+  if (PyBool_Check(value.ptr())) {
+    // Read only by the adapter that takes them, so shared.
+    static Kiv::GenericIf* const truth[2] = {Kiv::Builtin<bool>::genericIf(false, true).release(),
+                                              Kiv::Builtin<bool>::genericIf(true, true).release()};
+    return Kiv::Ptr<Kiv::GenericIf>(truth[value.ptr() == Py_True]);
+  }
   if (PyLong_Check(value.ptr())) {
     if (holds<unsigned short>(target)) return integerFor<unsigned short>(value, subject);
     if (holds<unsigned int>(target)) return integerFor<unsigned int>(value, subject);

@@ -1,7 +1,9 @@
 """Replication between processes over real sockets, driven from Python."""
 import os
 import socket
+import sys
 import tempfile
+import threading
 from typing import Any, Callable, List, Tuple
 
 import pytest
@@ -82,3 +84,20 @@ def test_mount_on_one_end_makes_a_mirror_at_the_other(
     with pytest.raises(bts.ConnectionClosedError, match="done"):
         source.mount(cfg)
     watch.close()
+
+
+def test_waiting_on_descriptors_lets_other_python_threads_run(bts_loop: Any) -> None:
+    a, b = socket.socketpair()
+    source, peer = bts.Connection(a.detach()), bts.Connection(b.detach(), side="second")
+    go, ran = threading.Event(), threading.Event()
+    worker = threading.Thread(target=lambda: go.wait() and ran.set())
+    worker.start()
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1000.0)  # no thread takes the GIL unless its holder gives it up
+    try:
+        go.set()
+        assert bts.wait_for(ran.is_set, timeout=5.0), "the worker ran only while the loop waited"
+    finally:
+        sys.setswitchinterval(interval)
+        worker.join()
+    assert source.open and peer.open
