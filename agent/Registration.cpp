@@ -78,12 +78,7 @@ Kiv::AttributeRow const statusRows[] = {
 // argument and the attributes it inherits from Kiv::Entity.
 void declareEntityType(Kiv::IntrospectionReactor& reactor, Kiv::Ptr<Kiv::KivType> const& type,
                        Kiv::Ptr<Kiv::KivType> const& entity, std::uint32_t size) {
-  reactor.handleType(type, entity);
-  type->sizeIs(size);
-  type->isEntityIs(true);
-  type->hasGenericIfSupportIs(true);
-  Kiv::declareConstructorArguments(*type, {{"name", "Kiv::Name"}});
-  Kiv::inheritAttributes(reactor, type, *entity);
+  Kiv::openEntityType(reactor, type, entity, size, {{"name", "Kiv::Name"}});
 }
 
 void keepConfigAttributes() {

@@ -10,46 +10,31 @@
 namespace Bridging::Orva {
 
 Config::TapDevice::TapDevice(Kiv::String8::IteratorConst& it, Kiv::String8::IteratorConst const& end) {
-  // Parsed from a copy of the position: a failure leaves the caller's as
-  // it was.
-  Kiv::String8::IteratorConst at = it;
-  for (char const* pattern : {" Value", " (", " 'Bridging::Orva::Config::TapDevice'", " ,", " **", " {"}) {
-    Kiv::needString(at, end, pattern);
-  }
-  for (bool first = true;; first = false) {
-    Kiv::needString(at, end, " ");
-    // The string's own end counts too, should `end` lie beyond it.
-    if (!(at < end) || at.atEnd()) Kiv::throwRangeException("premature end of value type TapDevice");
-    if (*at == '}') {
-      Kiv::needString(at, end, "} ");
-      Kiv::needString(at, end, ") ");
-      break;
-    }
-    if (!first) Kiv::needString(at, end, ", ");
-    Kiv::String8 const attribute = Kiv::sequenceToValue<Kiv::String8>(at, end);
-    Kiv::needString(at, end, " : ");
-    if (attribute == "name") {
-      name_ = Kiv::deserializeAttr<Kiv::String8>(at, end, &name_, attribute);
-    } else if (attribute == "fileno") {
-      try {
-        // Any 64-bit integer is taken and kept modulo 65536.
-        fileno_ = static_cast<std::uint16_t>(Kiv::sequenceToValue<long long>(at, end));
-      } catch (Kiv::RangeException const& e) {
-        Kiv::rethrowFromDeserializeAttr(e, attribute);
-      }
-    } else {
-      Kiv::throwRangeException("TapDevice has no such attribute: " + attribute);
-    }
-  }
-  it = at;
+  Kiv::readValueFields(
+      it, end, "Bridging::Orva::Config::TapDevice", "TapDevice",
+      [this](Kiv::String8 const& attribute, Kiv::String8::IteratorConst& at, Kiv::String8::IteratorConst const& stop) {
+        if (attribute == "name") {
+          name_ = Kiv::deserializeAttr<Kiv::String8>(at, stop, &name_, attribute);
+        } else if (attribute == "fileno") {
+          try {
+            // Any 64-bit integer is taken and kept modulo 65536.
+            fileno_ = static_cast<std::uint16_t>(Kiv::sequenceToValue<long long>(at, stop));
+          } catch (Kiv::RangeException const& e) {
+            Kiv::rethrowFromDeserializeAttr(e, attribute);
+          }
+        } else {
+          return false;
+        }
+        return true;
+      });
 }
 
 Config::TapDevice::TapDevice(Kiv::NboAttrLog::In* in, Kiv::StreamBogon)
     : name_(in->nextString()), fileno_(in->nextU16()) {}
 
 Kiv::String8 valueToStrep(Config::TapDevice const& v) {
-  return "Value('Bridging::Orva::Config::TapDevice', ** {'name': " + Kiv::valueToStrep(v.name()) +
-         ", 'fileno': " + Kiv::valueToStrep(static_cast<unsigned long long>(v.fileno())) + "})";
+  return Kiv::valueFieldsToStrep("Bridging::Orva::Config::TapDevice",
+                                 {{"name", Kiv::valueToStrep(v.name())}, {"fileno", Kiv::valueToStrep(v.fileno())}});
 }
 
 std::ostream& operator<<(std::ostream& os, Config::TapDevice const& v) {

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
-#include <vector>
 
 #include "Kiv/Activity.h"
 #include "Kiv/Clock.h"
@@ -50,21 +49,12 @@ constexpr Introspection independent = Introspection::isIndependentDomainAttr_();
 constexpr Introspection function = Introspection::isFunction_();
 constexpr Introspection indexedCollection = Introspection::hasInternalIndex_() | independent;
 
-// One attribute of a reflector type, in the type's table order. A defined
-// attribute is declared by one defNoninstantiatingAttr call; a built one
-// (a function with arguments, or a collection with its new members'
-// arguments and key) is made step by step.
-struct Attribute {
-  Kiv::AttributeRow row;  // for a collection, row.keyType is the key's type
-  bool built = false;
-  Kiv::ArgumentRow const* arguments = nullptr;
-  std::size_t argumentCount = 0;
-  char const* keyName = nullptr;  // collections only
-};
+// One attribute of a reflector type, in the type's table order.
+using Attribute = Kiv::TableAttribute;
 
 constexpr Attribute defined(char const* name, TypeOf type, Kiv::AttributeId id, Kiv::KivAttrFlags flags,
                             Introspection introspection) {
-  return Attribute{{name, type, nullptr, id, flags, introspection}};
+  return Kiv::definedAttribute(name, type, id, flags, introspection);
 }
 
 // A handler without arguments.
@@ -84,11 +74,7 @@ constexpr Attribute handler(char const* name, Kiv::AttributeId id, Kiv::Argument
 template <std::size_t N>
 constexpr Attribute collection(char const* name, TypeOf member, TypeOf keyType, Kiv::AttributeId id,
                                Kiv::ArgumentRow const (&arguments)[N]) {
-  return Attribute{{name, member, keyType, id, {0x09a20103u, 0x10000400u}, indexedCollection},
-                   true,
-                   arguments,
-                   N,
-                   arguments[0].name};
+  return Kiv::builtCollection(name, member, keyType, id, {0x09a20103u, 0x10000400u}, indexedCollection, arguments);
 }
 
 // The two notification switches that every reflector type lists last.
@@ -216,22 +202,6 @@ ReflectorTypeTable const reflectorTypes[] = {
     table<StateReflector>("Bridging::StateReflector", stateReflectorAttributes, stateReflectorKept),
 };
 
-std::vector<Kiv::ArgumentRow> argumentsOf(Attribute const& a) {
-  return std::vector<Kiv::ArgumentRow>(a.arguments, a.arguments + a.argumentCount);
-}
-
-void declareAttribute(Kiv::IntrospectionReactor& reactor, Kiv::Ptr<Kiv::KivType> const& owner, Attribute const& a) {
-  if (!a.built) {
-    Kiv::defineAttributes(reactor, owner, &a.row, 1);
-    return;
-  }
-  Kiv::Ptr<Kiv::KivType> const keyType = a.row.keyType ? a.row.keyType() : nullptr;
-  Kiv::buildAttribute(
-      reactor, owner,
-      Kiv::BuiltAttribute{a.row.name, a.row.type(), a.row.id, a.row.flags, a.row.introspection, argumentsOf(a),
-                          a.keyName ? Kiv::String8(a.keyName) : Kiv::String8(), keyType});
-}
-
 // Declares one type in its own scope: its size, its constructor
 // parameters (each name, then its type name) and its attributes in table
 // order.
@@ -241,7 +211,7 @@ void declareType(Kiv::IntrospectionReactor& reactor, ReflectorTypeTable const& t
   type->sizeIs(t.size);
   type->hasGenericIfSupportIs(true);
   Kiv::declareConstructorArguments(*type, t.constructorArguments, t.constructorArgumentCount);
-  for (std::size_t i = 0; i < t.attributeCount; ++i) declareAttribute(reactor, type, t.attributes[i]);
+  Kiv::declareAttributes(reactor, type, t.attributes, t.attributeCount);
   reactor.handleScopeExit();
 }
 

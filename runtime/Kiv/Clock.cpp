@@ -4,6 +4,9 @@
 #include <vector>
 
 #include "Kiv/Exception.h"
+#include "Kiv/GenericAccess.h"
+#include "Kiv/Strep.h"
+#include "Kiv/TypeRegistration.h"
 
 namespace Kiv {
 
@@ -26,9 +29,34 @@ Clock::~Clock() {
   for (auto const& entry : entries) eventLoop().timerDel(entry);
 }
 
+namespace {
+
+// The clock's type: a generic tool makes a clock from its name, as a host
+// does with ClockIs, and reads a reference to one from its full name.
+class ClockType : public KivType {
+ public:
+  using KivType::genericIf;
+  using KivType::KivType;
+
+  Ptr<GenericIf> genericIf(Ptr<GenericIf const> const& arguments, bool isConst) const override {
+    GenericIf::List_ const& list = argumentList(arguments);
+    Name const name = argument<Name>(list, 0, "name");
+    requireArgumentsAtMost(list, 1, "Clock");
+    return KivType::genericIf(Clock::ClockIs(name).ptr(), isConst);
+  }
+  Ptr<GenericIf> genericIfFromStrep(String8 const& text, bool isConst) const override {
+    return KivType::genericIf(strepToEntity<Clock>(text).ptr(), isConst);
+  }
+};
+
+}  // namespace
+
 Ptr<KivType> Clock::_fwkType() {
   static KivType* const type = [] {
-    auto* t = makeForProcess<KivType>("Kiv::Clock", KivType::entityType());
+    auto* t = makeForProcess<ClockType>("Kiv::Clock", KivType::entityType());
+    t->isEntityIs(true);
+    t->hasGenericIfSupportIs(true);
+    declareConstructorArguments(*t, {{"name", "Kiv::Name"}});
     KivType::entityType()->derivedTypeQEnq(Ptr<KivType>(t));
     return t;
   }();

@@ -68,20 +68,33 @@ KIV_API void requireArgumentsAtMost(GenericIf::List_ const& list, std::size_t co
 
 // Serves `op` on a scalar attribute `name` of type T: an index is refused
 // (bad index); 0 returns get() as a generic value with the adapter's const
-// flag; 128 stores `value` through set() and returns null (a missing value
-// or one that does not convert to T is the type error `name`); any other
-// code is refused. A const adapter's refusal of 128 is its caller's check,
-// made before this one.
-template <class T, class Get, class Set>
+// flag; 128 stores read(value, name) through set() and returns null; any
+// other code is refused. `read` gives the new value as a T or throws the
+// error naming the attribute; nothing is stored when it throws. A const
+// adapter's refusal of 128 is its caller's check, made before this one.
+template <class T, class Get, class Set, class Read>
 Ptr<GenericIf> scalarAttributeOp(GenericIf const& adapter, String8 const& name, GenericIf::AttributeOp const& op,
-                                 Ptr<GenericIf const> const& index, Ptr<GenericIf> const& value, Get&& get, Set&& set) {
+                                 Ptr<GenericIf const> const& index, Ptr<GenericIf> const& value, Get&& get, Set&& set,
+                                 Read&& read) {
   if (index) GenericIf::throwBadIndexAttrException(name);
   if (op.code == GenericIf::opGet) return genericValue<T>(get(), adapter.isConst());
   if (op.code != GenericIf::opSet) GenericIf::throwOpNotSupportedException(name, op.code, false);
-  std::optional<T> v = genericValueOf<T>(value);
-  if (!v) GenericIf::throwTypeException(name);
-  set(*std::move(v));
+  set(read(Ptr<GenericIf const>(value), name));
   return nullptr;
+}
+
+// The same, where the new value must be a generic value that converts to
+// T (genericValueOf): a missing value or one that does not is the type
+// error `name`.
+template <class T, class Get, class Set>
+Ptr<GenericIf> scalarAttributeOp(GenericIf const& adapter, String8 const& name, GenericIf::AttributeOp const& op,
+                                 Ptr<GenericIf const> const& index, Ptr<GenericIf> const& value, Get&& get, Set&& set) {
+  return scalarAttributeOp<T>(adapter, name, op, index, value, std::forward<Get>(get), std::forward<Set>(set),
+                              [](Ptr<GenericIf const> const& g, String8 const& n) {
+                                std::optional<T> v = genericValueOf<T>(g);
+                                if (!v) GenericIf::throwTypeException(n);
+                                return *std::move(v);
+                              });
 }
 
 // --- Object references, whole argument lists, read-only and function

@@ -31,6 +31,9 @@ void GenericIf::throwUnknownArgException(String8 const& name) {
 void GenericIf::throwUnknownAttrException(String8 const& name) {
   throw Error("no attribute named " + name, ExceptionId::badIndex, name);
 }
+void GenericIf::throwOutOfRangeException(String8 const& name, String8 const& what) {
+  throw Error(name + ": " + what, ExceptionId::range, name);
+}
 
 Ptr<GenericIf::List_> GenericIf::list(std::initializer_list<Ptr<GenericIf>> items) {
   return make<List_>(std::vector<Ptr<GenericIf>>(items));

@@ -80,6 +80,9 @@ class KIV_API GenericIf : public PtrInterface::NotifieeConst {
   [[noreturn]] static void throwOpNotSupportedException(String8 const& name, std::uint32_t code, bool isKey);
   [[noreturn]] static void throwUnknownArgException(String8 const& name);
   [[noreturn]] static void throwUnknownAttrException(String8 const& name);
+  // A value of the right type that the attribute or argument `name` does
+  // not take (a VLAN id of 0): "<name>: <what>", a range failure.
+  [[noreturn]] static void throwOutOfRangeException(String8 const& name, String8 const& what);
 
   static Ptr<List_> list(std::initializer_list<Ptr<GenericIf>> items);
 

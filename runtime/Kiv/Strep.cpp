@@ -324,6 +324,42 @@ void cannotConvert(String8::IteratorConst const& it, String8::IteratorConst cons
                       type.qualifiedName());
 }
 
+String8 valueFieldsToStrep(char const* typeName, std::initializer_list<StrepField> fields) {
+  std::string text = "Value(" + valueToStrep(typeName).stdString() + ", ** {";
+  bool first = true;
+  for (StrepField const& f : fields) {
+    if (!first) text += ", ";
+    first = false;
+    text += valueToStrep(f.name).stdString() + ": " + f.text.stdString();
+  }
+  return String8(text + "})");
+}
+
+void readValueFields(
+    String8::IteratorConst& it, String8::IteratorConst const& end, char const* typeName, char const* shortName,
+    FunctionRef<bool(String8 const&, String8::IteratorConst&, String8::IteratorConst const&)> readField) {
+  // Read from a copy of the position: a failure leaves the caller's as it
+  // was.
+  String8::IteratorConst at = it;
+  std::string const quotedName = " '" + std::string(typeName) + "'";
+  for (char const* pattern : {" Value", " (", quotedName.c_str(), " ,", " **", " {"}) needString(at, end, pattern);
+  for (bool first = true;; first = false) {
+    needString(at, end, " ");
+    // The string's own end counts too, should `end` lie beyond it.
+    if (!(at < end) || at.atEnd()) throwRangeException("premature end of value type " + String8(shortName));
+    if (*at == '}') {
+      needString(at, end, "} ");
+      needString(at, end, ") ");
+      break;
+    }
+    if (!first) needString(at, end, ", ");
+    String8 const field = sequenceToValue<String8>(at, end);
+    needString(at, end, " : ");
+    if (!readField(field, at, end)) throwRangeException(String8(shortName) + " has no such attribute: " + field);
+  }
+  it = at;
+}
+
 void needEndOfStrep(String8::IteratorConst const& it, String8 const& input) {
   if (it.position() >= input.size()) return;
   // The input is appended rather than formatted with %s, so that a NUL

@@ -26,10 +26,12 @@
 //   Kiv::needString(it, s.end(), " : ");
 //   auto n = Kiv::deserializeAttr<long long>(it, s.end(), nullptr, key);
 #include <cstddef>
+#include <initializer_list>
 #include <type_traits>
 
 #include "Kiv/Exception.h"
 #include "Kiv/Export.h"
+#include "Kiv/FunctionRef.h"
 #include "Kiv/Name.h"
 #include "Kiv/Ptr.h"
 #include "Kiv/String8.h"
@@ -146,6 +148,28 @@ V deserializeAttr(String8::IteratorConst& it, String8::IteratorConst const& end,
     rethrowFromDeserializeAttr(e, attributeName);
   }
 }
+
+// --- Values with fields
+
+// The text form of a value of a type with fields, `typeName` being its
+// qualified name and each field's text already its text form:
+// "Value('<typeName>', ** {'<field>': <text>, ...})".
+struct StrepField {
+  char const* name;
+  String8 text;
+};
+KIV_API String8 valueFieldsToStrep(char const* typeName, std::initializer_list<StrepField> fields);
+
+// Reads that text form, white space allowed between its tokens, calling
+// readField(field, it, end) to read the value of each field; readField
+// returns false for a field the type does not have, which throws the
+// RangeException "<shortName> has no such attribute: <field>". Text that
+// ends before the closing brace throws "premature end of value type
+// <shortName>". On success `it` stands after the closing parenthesis and
+// the white space after it; on failure it stays where it was.
+KIV_API void readValueFields(
+    String8::IteratorConst& it, String8::IteratorConst const& end, char const* typeName, char const* shortName,
+    FunctionRef<bool(String8 const&, String8::IteratorConst&, String8::IteratorConst const&)> readField);
 
 // --- Whole strings
 

@@ -61,6 +61,33 @@ void inheritAttributes(IntrospectionReactor& reactor, Ptr<KivType> const& owner,
   }
 }
 
+void declareAttributes(IntrospectionReactor& reactor, Ptr<KivType> const& owner, TableAttribute const* rows,
+                       std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    TableAttribute const& a = rows[i];
+    if (!a.built) {
+      defineAttributes(reactor, owner, &a.row, 1);
+      continue;
+    }
+    buildAttribute(
+        reactor, owner,
+        BuiltAttribute{a.row.name, a.row.type(), a.row.id, a.row.flags, a.row.introspection,
+                       std::vector<ArgumentRow>(a.arguments, a.arguments + a.argumentCount),
+                       a.keyName ? String8(a.keyName) : String8(), a.row.keyType ? a.row.keyType() : nullptr});
+  }
+}
+
+void openEntityType(IntrospectionReactor& reactor, Ptr<KivType> const& type, Ptr<KivType> const& base,
+                    std::uint32_t size, ArgumentRow const* constructorArguments, std::size_t count) {
+  if (!type || !base) throwNullValidPtr();
+  reactor.handleType(type, base);
+  type->sizeIs(size);
+  type->isEntityIs(true);
+  type->hasGenericIfSupportIs(true);
+  declareConstructorArguments(*type, constructorArguments, count);
+  inheritAttributes(reactor, type, *base);
+}
+
 void declareConstructorArguments(KivType& type, ArgumentRow const* arguments, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
     type.constructorArgNameQEnq(arguments[i].name);

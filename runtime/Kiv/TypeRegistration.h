@@ -34,6 +34,7 @@
 // whatever order the initializers of a library run. Everything runs on the
 // one activity thread.
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 #include <vector>
 
@@ -159,6 +160,54 @@ struct BuiltAttribute {
 // arguments; sets the introspection flags; adds it to the owner and hands
 // it to the reactor in an attribute context of its own. Returns it.
 KIV_API Ptr<KivAttr> buildAttribute(IntrospectionReactor& reactor, Ptr<KivType> const& owner, BuiltAttribute const& a);
+
+// One row of a type's attribute table as a registration lists it: a
+// "defined" attribute (declared by one defNoninstantiatingAttr call), or a
+// "built" one (a function with arguments, or a collection with its new
+// members' arguments and its key name, made by buildAttribute).
+struct TableAttribute {
+  AttributeRow row;  // for a collection, row.keyType is the key's type
+  bool built = false;
+  ArgumentRow const* arguments = nullptr;
+  std::size_t argumentCount = 0;
+  char const* keyName = nullptr;  // collections only
+};
+
+// A defined attribute.
+constexpr TableAttribute definedAttribute(char const* name, Ptr<KivType> (*type)(), AttributeId id, KivAttrFlags flags,
+                                          KivAttrIntrospectionFlags introspection,
+                                          Ptr<KivType> (*keyType)() = nullptr) {
+  return TableAttribute{{name, type, keyType, id, flags, introspection}};
+}
+
+// A built collection of members of type `member`, keyed by their first
+// constructor argument `arguments[0]` of type `keyType`.
+template <std::size_t N>
+constexpr TableAttribute builtCollection(char const* name, Ptr<KivType> (*member)(), Ptr<KivType> (*keyType)(),
+                                         AttributeId id, KivAttrFlags flags, KivAttrIntrospectionFlags introspection,
+                                         ArgumentRow const (&arguments)[N]) {
+  return TableAttribute{{name, member, keyType, id, flags, introspection}, true, arguments, N, arguments[0].name};
+}
+
+// Declares `rows` as attributes of `owner`, in table order: each defined
+// one by defineAttributes, each built one by buildAttribute.
+KIV_API void declareAttributes(IntrospectionReactor& reactor, Ptr<KivType> const& owner, TableAttribute const* rows,
+                               std::size_t count);
+template <std::size_t N>
+void declareAttributes(IntrospectionReactor& reactor, Ptr<KivType> const& owner, TableAttribute const (&rows)[N]) {
+  declareAttributes(reactor, owner, rows, N);
+}
+
+// Opens the scope of an entity type derived from `base` (the entity type,
+// or its own base entity type): its base, size, kind, generic support and
+// constructor arguments, and the attributes it inherits from `base`. The
+// caller declares its own attributes and closes the scope.
+KIV_API void openEntityType(IntrospectionReactor& reactor, Ptr<KivType> const& type, Ptr<KivType> const& base,
+                            std::uint32_t size, ArgumentRow const* constructorArguments, std::size_t count);
+inline void openEntityType(IntrospectionReactor& reactor, Ptr<KivType> const& type, Ptr<KivType> const& base,
+                           std::uint32_t size, std::initializer_list<ArgumentRow> constructorArguments) {
+  openEntityType(reactor, type, base, size, constructorArguments.begin(), constructorArguments.size());
+}
 
 // Gives `owner` a copy of each attribute of `base`, in the base's table
 // order, each handed to the reactor in an attribute context of its own.

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "Kiv/Exception.h"
+#include "Kiv/Strep.h"
 
 namespace Bridging {
 
@@ -13,15 +14,18 @@ Kiv::Name decimalName(std::uint16_t v) { return Kiv::String8(std::to_string(v));
 
 }  // namespace
 
+// LearnedHost
+
+Kiv::String8 valueToStrep(LearnedHost const& v) {
+  return Kiv::valueFieldsToStrep("Bridging::LearnedHost",
+                                 {{"addr", Kiv::valueToStrep(v.addr())}, {"intf", Kiv::valueToStrep(v.intf())}});
+}
+
 // VlanConfig
 
 VlanConfig::VlanConfig(VlanId vlanId) : Kiv::Entity(decimalName(vlanId.value())), vlanId_(vlanId) {}
 VlanConfig::~VlanConfig() = default;
 
-Kiv::Ptr<Kiv::KivType> VlanConfig::_fwkType() {
-  static Kiv::KivType* const type = Kiv::makeForProcess<Kiv::KivType>("Bridging::VlanConfig", Kiv::KivType::entityType());
-  return Kiv::Ptr<Kiv::KivType>(type);
-}
 Kiv::Ptr<Kiv::KivType> VlanConfig::fwkType() const { return _fwkType(); }
 
 // Config
@@ -35,10 +39,6 @@ Kiv::Ptr<Config> Config::ConfigIs(Kiv::Name const& name) { return Kiv::make<Conf
 Config::Config(Kiv::Name const& name) : Kiv::Entity(name), vlanConfig_(this, vlanConfigAttrId) {}
 Config::~Config() = default;
 
-Kiv::Ptr<Kiv::KivType> Config::_fwkType() {
-  static Kiv::KivType* const type = Kiv::makeForProcess<Kiv::KivType>("Bridging::Config", Kiv::KivType::entityType());
-  return Kiv::Ptr<Kiv::KivType>(type);
-}
 Kiv::Ptr<Kiv::KivType> Config::fwkType() const { return _fwkType(); }
 
 Kiv::String8 Config::attributeString(Kiv::AttributeId id) const {
@@ -59,10 +59,6 @@ void FdbStatus::NotifieeConst::onLearnedHost() {}
 FdbStatus::FdbStatus(Fid fid) : Kiv::Entity(decimalName(fid.value())), fid_(fid), learnedHost_(this) {}
 FdbStatus::~FdbStatus() = default;
 
-Kiv::Ptr<Kiv::KivType> FdbStatus::_fwkType() {
-  static Kiv::KivType* const type = Kiv::makeForProcess<Kiv::KivType>("Bridging::FdbStatus", Kiv::KivType::entityType());
-  return Kiv::Ptr<Kiv::KivType>(type);
-}
 Kiv::Ptr<Kiv::KivType> FdbStatus::fwkType() const { return _fwkType(); }
 
 Kiv::String8 FdbStatus::attributeString(Kiv::AttributeId id) const {
@@ -92,10 +88,6 @@ Kiv::Ptr<Status> Status::StatusIs(Kiv::Name const& name) { return Kiv::make<Stat
 Status::Status(Kiv::Name const& name) : Kiv::Entity(name), fdbStatus_(this, fdbStatusAttrId) {}
 Status::~Status() = default;
 
-Kiv::Ptr<Kiv::KivType> Status::_fwkType() {
-  static Kiv::KivType* const type = Kiv::makeForProcess<Kiv::KivType>("Bridging::Status", Kiv::KivType::entityType());
-  return Kiv::Ptr<Kiv::KivType>(type);
-}
 Kiv::Ptr<Kiv::KivType> Status::fwkType() const { return _fwkType(); }
 
 Kiv::String8 Status::attributeString(Kiv::AttributeId id) const {
@@ -108,3 +100,27 @@ void Status::fdbStatusNotify(Fid fid, Kiv::Ptr<FdbStatus> const& member) {
 }
 
 }  // namespace Bridging
+
+namespace Kiv {
+
+template <>
+Bridging::LearnedHost strepToValue<Bridging::LearnedHost>(String8 const& s) {
+  return parseWholeStrep<Bridging::LearnedHost>(s, [](String8::IteratorConst& it, String8::IteratorConst const& end) {
+    Pyrel::EthAddr addr;
+    Pyrel::IntfId intf;
+    readValueFields(it, end, "Bridging::LearnedHost", "LearnedHost",
+                    [&](String8 const& field, String8::IteratorConst& at, String8::IteratorConst const& stop) {
+                      if (field == "addr") {
+                        addr = deserializeAttr<Pyrel::EthAddr>(at, stop, &addr, field);
+                      } else if (field == "intf") {
+                        intf = deserializeAttr<Pyrel::IntfId>(at, stop, &intf, field);
+                      } else {
+                        return false;
+                      }
+                      return true;
+                    });
+    return Bridging::LearnedHost(addr, intf);
+  });
+}
+
+}  // namespace Kiv

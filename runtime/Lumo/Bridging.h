@@ -23,6 +23,8 @@
 #include "Kiv/KivType.h"
 #include "Kiv/Name.h"
 #include "Kiv/Ptr.h"
+#include "Kiv/Strep.h"
+#include "Kiv/String8.h"
 #include "Kiv/Types.h"
 #include "Lumo/CollectionAttribute.h"
 #include "Lumo/Types.h"
@@ -41,6 +43,9 @@ class LearnedHost {
   Pyrel::EthAddr const& addr() const noexcept { return addr_; }
   Pyrel::IntfId const& intf() const noexcept { return intf_; }
 
+  // The process-lifetime type object "Bridging::LearnedHost".
+  LUMO_API static Kiv::Ptr<Kiv::KivType> _fwkType();
+
   friend bool operator==(LearnedHost const& a, LearnedHost const& b) noexcept {
     return a.addr_ == b.addr_ && a.intf_ == b.intf_;
   }
@@ -50,6 +55,11 @@ class LearnedHost {
   Pyrel::EthAddr addr_;
   Pyrel::IntfId intf_;
 };
+
+// Text form: "Value('Bridging::LearnedHost', ** {'addr': '00:1c:73:00:00:01',
+// 'intf': 'Ethernet1'})". The reader takes the fields in any order, each at
+// most once; an absent one keeps its default.
+LUMO_API Kiv::String8 valueToStrep(LearnedHost const& v);
 
 // The configuration of one VLAN. Its name is the VLAN id in decimal.
 class LUMO_API VlanConfig : public Kiv::Entity, public Kiv::HashMapLink<VlanConfig> {
@@ -225,3 +235,8 @@ class LUMO_API Status : public Kiv::Entity {
 };
 
 }  // namespace Bridging
+
+namespace Kiv {
+template <>
+LUMO_API Bridging::LearnedHost strepToValue<Bridging::LearnedHost>(String8 const& s);
+}  // namespace Kiv

@@ -11,10 +11,6 @@ void TopoPortConfig::NotifieeConst::onLowerAgingTime() {}
 TopoPortConfig::TopoPortConfig(Pyrel::IntfId const& intfId) : Kiv::Entity(intfId.stringValue()), intfId_(intfId) {}
 TopoPortConfig::~TopoPortConfig() = default;
 
-Kiv::Ptr<Kiv::KivType> TopoPortConfig::_fwkType() {
-  static Kiv::KivType* const type = Kiv::makeForProcess<Kiv::KivType>("Bridging::Topology::TopoPortConfig", Kiv::KivType::entityType());
-  return Kiv::Ptr<Kiv::KivType>(type);
-}
 Kiv::Ptr<Kiv::KivType> TopoPortConfig::fwkType() const { return _fwkType(); }
 
 Kiv::String8 TopoPortConfig::attributeString(Kiv::AttributeId id) const {
@@ -53,10 +49,6 @@ void TopoConfig::NotifieeConst::onTopoPortConfig() {}
 TopoConfig::TopoConfig(Kiv::Name const& name) : Kiv::Entity(name), topoPortConfig_(this, topoPortConfigAttrId) {}
 TopoConfig::~TopoConfig() = default;
 
-Kiv::Ptr<Kiv::KivType> TopoConfig::_fwkType() {
-  static Kiv::KivType* const type = Kiv::makeForProcess<Kiv::KivType>("Bridging::Topology::TopoConfig", Kiv::KivType::entityType());
-  return Kiv::Ptr<Kiv::KivType>(type);
-}
 Kiv::Ptr<Kiv::KivType> TopoConfig::fwkType() const { return _fwkType(); }
 
 Kiv::String8 TopoConfig::attributeString(Kiv::AttributeId id) const {
@@ -83,10 +75,6 @@ Config::Config(Kiv::Name const& name)
     : Kiv::Entity(name), topoConfig_(this, topoConfigAttrId), vidToTopoMap_(this) {}
 Config::~Config() = default;
 
-Kiv::Ptr<Kiv::KivType> Config::_fwkType() {
-  static Kiv::KivType* const type = Kiv::makeForProcess<Kiv::KivType>("Bridging::Topology::Config", Kiv::KivType::entityType());
-  return Kiv::Ptr<Kiv::KivType>(type);
-}
 Kiv::Ptr<Kiv::KivType> Config::fwkType() const { return _fwkType(); }
 
 Kiv::String8 Config::attributeString(Kiv::AttributeId id) const {
@@ -114,10 +102,6 @@ void TopoPortStatus::NotifieeConst::onFdbFlushReport() {}
 TopoPortStatus::TopoPortStatus(Pyrel::IntfId const& intfId) : Kiv::Entity(intfId.stringValue()), intfId_(intfId) {}
 TopoPortStatus::~TopoPortStatus() = default;
 
-Kiv::Ptr<Kiv::KivType> TopoPortStatus::_fwkType() {
-  static Kiv::KivType* const type = Kiv::makeForProcess<Kiv::KivType>("Bridging::Topology::TopoPortStatus", Kiv::KivType::entityType());
-  return Kiv::Ptr<Kiv::KivType>(type);
-}
 Kiv::Ptr<Kiv::KivType> TopoPortStatus::fwkType() const { return _fwkType(); }
 
 Kiv::String8 TopoPortStatus::attributeString(Kiv::AttributeId id) const {
@@ -151,10 +135,6 @@ void TopoStatus::NotifieeConst::onTopoPortStatus() {}
 TopoStatus::TopoStatus(Kiv::Name const& name) : Kiv::Entity(name), topoPortStatus_(this, topoPortStatusAttrId) {}
 TopoStatus::~TopoStatus() = default;
 
-Kiv::Ptr<Kiv::KivType> TopoStatus::_fwkType() {
-  static Kiv::KivType* const type = Kiv::makeForProcess<Kiv::KivType>("Bridging::Topology::Inst::TopoStatus", Kiv::KivType::entityType());
-  return Kiv::Ptr<Kiv::KivType>(type);
-}
 Kiv::Ptr<Kiv::KivType> TopoStatus::fwkType() const { return _fwkType(); }
 
 Kiv::String8 TopoStatus::attributeString(Kiv::AttributeId id) const {
@@ -177,10 +157,6 @@ Kiv::Ptr<Status> Status::StatusIs(Kiv::Name const& name) { return Kiv::make<Stat
 Status::Status(Kiv::Name const& name) : Kiv::Entity(name), topoStatus_(this, topoStatusAttrId) {}
 Status::~Status() = default;
 
-Kiv::Ptr<Kiv::KivType> Status::_fwkType() {
-  static Kiv::KivType* const type = Kiv::makeForProcess<Kiv::KivType>("Bridging::Topology::Inst::Status", Kiv::KivType::entityType());
-  return Kiv::Ptr<Kiv::KivType>(type);
-}
 Kiv::Ptr<Kiv::KivType> Status::fwkType() const { return _fwkType(); }
 
 Kiv::String8 Status::attributeString(Kiv::AttributeId id) const {

@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "Kiv/Exception.h"
+#include "Kiv/GenericIf.h"
 #include "Kiv/Hash.h"
 
 namespace Pyrel {
@@ -69,6 +70,12 @@ Kiv::String8 EthAddr::stringValue() const {
 std::uint32_t EthAddr::hash() const noexcept { return Kiv::hashBytes(bytes_.data(), bytes_.size()); }
 
 std::ostream& operator<<(std::ostream& os, EthAddr const& v) { return os << v.stringValue(); }
+
+Kiv::Ptr<Kiv::KivType> EthAddr::_fwkType() {
+  // Type objects are nondestructing and live for the whole process.
+  static Kiv::Ptr<Kiv::KivType> const type = Kiv::make<Kiv::BuiltinType<EthAddr>>("Pyrel::EthAddr", nullptr);
+  return type;
+}
 
 Kiv::String8 valueToStrep(EthAddr const& v) { return Kiv::valueToStrep(v.stringValue()); }
 

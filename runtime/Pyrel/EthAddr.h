@@ -13,6 +13,8 @@
 #include <iosfwd>
 
 #include "Kiv/Export.h"
+#include "Kiv/KivType.h"
+#include "Kiv/Ptr.h"
 #include "Kiv/Strep.h"
 #include "Kiv/String8.h"
 
@@ -38,6 +40,9 @@ class PYREL_API EthAddr {
   Kiv::String8 stringValue() const;
   // A fixed function of the six bytes, the same on every platform.
   std::uint32_t hash() const noexcept;
+
+  // The process-lifetime type object "Pyrel::EthAddr".
+  static Kiv::Ptr<Kiv::KivType> _fwkType();
 
   friend bool operator==(EthAddr const& a, EthAddr const& b) noexcept { return a.bytes_ == b.bytes_; }
   friend bool operator!=(EthAddr const& a, EthAddr const& b) noexcept { return a.bytes_ != b.bytes_; }

@@ -2,6 +2,11 @@
 
 #include "BadInput.h"
 
+#include <sstream>
+
+#include "Kiv/Exception.h"
+#include "Lumo/Types.h"
+
 namespace BridgeSim {
 
 namespace {
@@ -9,20 +14,20 @@ namespace {
 std::string quoted(Kiv::Name const& n) { return Kiv::valueToStrep(n).stdString(); }
 std::string quoted(Pyrel::IntfId const& i) { return Kiv::valueToStrep(i).stdString(); }
 
-char const* const stateNames[] = {"disabled", "discarding", "learning", "forwarding"};
-
 }  // namespace
 
 std::string stateName(PortState s) {
-  auto const i = static_cast<std::size_t>(s);
-  return i < 4 ? stateNames[i] : "PortState(" + std::to_string(i) + ")";
+  std::ostringstream os;
+  os << s;
+  return os.str();
 }
 
 PortState stateNamed(std::string const& text) {
-  for (std::size_t i = 0; i < 4; ++i) {
-    if (text == stateNames[i]) return static_cast<PortState>(i);
+  try {
+    return Bridging::Topology::portStateNamed(Kiv::String8(text));
+  } catch (Kiv::RangeException const& e) {
+    throw BadInput(e.message().stdString());
   }
-  throw BadInput("no port state '" + text + "' (disabled, discarding, learning or forwarding)");
 }
 
 Model::Model()
