@@ -36,7 +36,6 @@ from ._bts import (
     UnknownTypeError,
     Watch,
     advance,
-    clock,
     collected_callback_errors,
     configure_trace,
     from_text,

@@ -97,7 +97,6 @@ def advance(seconds: float) -> None: ...
 def run_until(time: float) -> None: ...
 def run_once() -> None: ...
 def pending() -> int: ...
-def clock(name: str) -> Any: ...
 def raise_callback_errors(raise_them: bool) -> None: ...
 def collected_callback_errors() -> List[BaseException]: ...
 def configure_trace(handle: str, enabled: bool, levels: int = 1023) -> None: ...
@@ -125,19 +124,19 @@ def install_namespaces(scope: Dict[str, Any]) -> None: ...
 '''
 
 
-def python_type(name: str, known: Dict[str, Dict[str, Any]], argument: bool = False) -> str:
+def python_type(name: str, known: Dict[str, Dict[str, Any]], argument: bool = False, member: bool = False) -> str:
     if name in BUILTIN:
         return BUILTIN[name]
     t = known.get(name)
     if t is None:
         return "Any"
     cls = name.replace("::", ".")
-    if t["value"] and not t["attributes"]:
+    if not t["attributes"]:
         return "Any"  # read as its text form's Python literal (10, 'Ethernet1'), written as one
     if t["value"]:
         # An argument of a library's value type may also be its text form.
         return f"{cls} | str" if argument else cls
-    return f"Optional[{cls}]"
+    return cls if member else f"Optional[{cls}]"
 
 
 def class_lines(t: Dict[str, Any], known: Dict[str, Dict[str, Any]], nested: List[Dict[str, Any]],
@@ -161,7 +160,8 @@ def class_lines(t: Dict[str, Any], known: Dict[str, Dict[str, Any]], nested: Lis
             lines.append(f"{inner}def {a['name']}(self{args}) -> Any: ...")
         elif a["collection"]:
             key = python_type(a["key"], known)
-            lines.append(f"{inner}{a['name']}: Collection[{key}, {python_type(a['type'], known)}]")
+            member = python_type(a["type"], known, member=True)
+            lines.append(f"{inner}{a['name']}: Collection[{key}, {member}]")
         else:
             lines.append(f"{inner}{a['name']}: {python_type(a['type'], known)}")
     for n in nested:

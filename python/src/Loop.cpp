@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "Binding.h"
-#include "Kiv/Clock.h"
 #include "Kiv/EventLoop.h"
 #include "Kiv/Trace.h"
 
@@ -110,11 +109,6 @@ void defineLoop(py::module_& m) {
   m.def("run_once", [] { change("run_once", [] { Kiv::eventLoop().runOnce(); }); },
         "One turn of the loop at the current time.");
   m.def("pending", [] { return Kiv::eventLoop().pending(); }, "The number of queued timers and deferred calls.");
-  m.def("clock", [](py::handle name) { return change("clock", [&] {
-          return toPython(Kiv::KivType::genericIf(Kiv::Clock::ClockIs(Kiv::Name(bytesOf(name, "name"))).ptr(), false));
-        }); },
-        py::arg("name"), "A clock entity (Kiv::Clock) on the event loop.");
-
   m.def("raise_callback_errors", [](bool raise) { errors.raiseAtEnd = raise; }, py::arg("raise_them"),
         "True (the default after reset): what observer callbacks raise is raised when the change that called them\n"
         "ends. False: it is collected for collected_callback_errors().");

@@ -6,7 +6,7 @@
 // Strings are byte strings: each byte is the code point of the same value,
 // which makes the runtime's text form of a string a Python literal of it.
 // A str given for a value type of the library (an interface id, an address)
-// is read as that type's text form, bare or quoted.
+// is read as that type's text form, or else handed over as a string.
 #include <cstdint>
 #include <limits>
 #include <type_traits>
@@ -127,16 +127,13 @@ Kiv::Ptr<Kiv::GenericIf> toGeneric(py::handle value, Kiv::Ptr<Kiv::KivType> cons
     Kiv::String8 const text = bytesOf(value, subject);
     if (holds<Kiv::Name>(target)) return Kiv::Builtin<Kiv::Name>::genericIf(Kiv::Name(text));
     if (!target || holds<Kiv::String8>(target) || !target->isValue()) return Kiv::Builtin<Kiv::String8>::genericIf(text);
-    // A value type of a library: its text form, first as given, then as a
-    // quoted string (the form of types that print as one).
+    // A value type of a library: its text form, or else the plain string,
+    // which the adapter reads (an interface name) or refuses, naming the
+    // attribute.
     try {
       return target->genericIfFromStrep(text, false);
     } catch (Kiv::Exception const&) {
-    }
-    try {
-      return target->genericIfFromStrep(Kiv::valueToStrep(text), false);
-    } catch (Kiv::Exception const& e) {
-      raise(e, subject);
+      return Kiv::Builtin<Kiv::String8>::genericIf(text);
     }
   }
   raise("TypeMismatchError",
@@ -157,7 +154,7 @@ py::object toPython(Kiv::Ptr<Kiv::GenericIf const> const& g) {
   if (holds<double>(t)) return py::float_(valueIn<double>(*g));
   if (holds<Kiv::String8>(t)) return strOf(valueIn<Kiv::String8>(*g));
   if (holds<Kiv::Name>(t)) return strOf(valueIn<Kiv::Name>(*g).string());
-  if (t && t->isValue() && t->attrTable()->members().empty()) {
+  if (t && !g->object() && t->attrTable()->members().empty()) {
     static PyObject* const literal = py::object(py::module_::import("ast").attr("literal_eval")).release().ptr();  // lives as long as the module
     py::str const text = strOf(g->strRep());
     PyObject* const v = PyObject_CallOneArg(literal, text.ptr());

@@ -91,8 +91,6 @@ def test_simulated_time_moves_only_when_run(bts_loop: Any) -> None:
         bts.run_until(float("nan"))
 
 
-@pytest.mark.skipif(not any(t["name"] == "Bridging::Topology::Config" and t["constructor"] for t in bts.types()),
-                    reason="the bridging model is not registered yet")
 def test_traces_are_captured_into_a_list(bts_model: Any) -> None:
     bts_model.topology("blue")
     bts_model.port("blue", "Ethernet1")

@@ -90,7 +90,12 @@ def test_waiting_on_descriptors_lets_other_python_threads_run(bts_loop: Any) -> 
     a, b = socket.socketpair()
     source, peer = bts.Connection(a.detach()), bts.Connection(b.detach(), side="second")
     go, ran = threading.Event(), threading.Event()
-    worker = threading.Thread(target=lambda: go.wait() and ran.set())
+
+    def work() -> None:
+        go.wait()
+        ran.set()
+
+    worker = threading.Thread(target=work)
     worker.start()
     interval = sys.getswitchinterval()
     sys.setswitchinterval(1000.0)  # no thread takes the GIL unless its holder gives it up
