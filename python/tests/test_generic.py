@@ -78,6 +78,7 @@ BAD_INPUT: List[Tuple[str, Callable[[Any], Any], type, str]] = [
     ("descriptor out of range", lambda c: tap("t", 70000), bts.RangeError, "fileno"),
     ("negative descriptor", lambda c: tap("t", -1), bts.RangeError, "fileno"),
     ("huge number", lambda c: tap("t", 1 << 80), bts.RangeError, "fileno"),
+    ("VLAN 0", lambda c: bts.Bridging.Config("br").vlanConfig.add(0), bts.RangeError, "vlanId: VLAN id 0"),
     ("character above a byte", lambda c: tap("\u20ac", 1), bts.RangeError, "name"),
     ("absent key read", lambda c: c.extTapDevice["absent"], bts.AbsentKeyError, "extTapDevice"),
     ("absent key deleted", lambda c: c.extTapDevice.__delitem__("absent"), bts.AbsentKeyError, "extTapDevice"),
