@@ -53,9 +53,10 @@ std::vector<Include> includesOf(std::string const& doc) {
 
 TEST(DocumentIncludes, ReadmeShowsItsExampleAsTheBuildRunsIt) {
   auto const includes = includesOf("README.md");
-  ASSERT_EQ(includes.size(), 2u) << "the README shows the example program and an example scenario";
+  ASSERT_EQ(includes.size(), 3u) << "the README shows an example scenario, the Python example and the example program";
   EXPECT_EQ(includes[0].file, "tools/bridge-sim/scenarios/flush.scn");
-  EXPECT_EQ(includes[1].file, "examples/HostUsage.cpp");
+  EXPECT_EQ(includes[1].file, "examples/PythonUsage.py");
+  EXPECT_EQ(includes[2].file, "examples/HostUsage.cpp");
   for (auto const& inc : includes)
     EXPECT_EQ(inc.shown, readFile(inc.file)) << "README.md shows an old copy of " << inc.file << ": paste the file in";
 }

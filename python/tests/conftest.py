@@ -1,0 +1,1 @@
+pytest_plugins = ["bridging_test_support.pytest_plugin"]
