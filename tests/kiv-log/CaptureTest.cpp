@@ -43,7 +43,7 @@ void writeSegments(std::string const& path, std::vector<Sent> const& sent) {
     for (std::size_t at = 0; at < s.bytes.size();) {
       std::size_t const n = std::min(sizes[turn[s.fromMirror]++ % 4], s.bytes.size() - at);
       file << (s.fromMirror ? "I\n" : "O\n");
-      char b[16];
+      char b[32];
       for (std::size_t i = 0; i < n; ++i) {
         if (i % 16 == 0) {
           std::snprintf(b, sizeof b, "%s%06zx", i ? "\n" : "", i);
