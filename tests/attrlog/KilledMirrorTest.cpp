@@ -283,8 +283,10 @@ void tortureOver(Endpoint endpoint) {
   std::istringstream s, m;
   std::string sourceDigest, mirrorDigest;
   runUntil([&] {
-    s = std::istringstream(source.ask("digest"));
-    m = std::istringstream(mirror.ask("digest"));
+    s.clear();
+    s.str(source.ask("digest"));
+    m.clear();
+    m.str(mirror.ask("digest"));
     s >> sourceDigest;
     m >> mirrorDigest;
     return !sourceDigest.empty() && sourceDigest == mirrorDigest;
