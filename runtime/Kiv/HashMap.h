@@ -47,11 +47,7 @@ class HashMap;
 
 // A member's place in a map's list, or the map's own link to its first
 // member: the key's hash, kept for look-ups and ordering, and the forward
-// link. The link is kept as bytes, so that the place needs only 4-byte
-// alignment and a member's class can lay it into the padding that follows
-// the reference word of Kiv::PtrInterface: a member of a map is 24 bytes
-// (12 on 32 bits) larger than its key and value. A place outside a map
-// links to itself.
+// link. A place outside a map links to itself.
 class HashMapNode {
  public:
   HashMapNode() noexcept { nextIs(this); }
@@ -59,18 +55,16 @@ class HashMapNode {
   HashMapNode& operator=(HashMapNode const&) = delete;
 
  protected:
-  HashMapNode* next() const noexcept {
-    HashMapNode* n;
-    std::memcpy(&n, next_, sizeof n);
-    return n;
-  }
-  void nextIs(HashMapNode* n) noexcept { std::memcpy(next_, &n, sizeof n); }
+  HashMapNode* next() const noexcept { return next_; }
+  void nextIs(HashMapNode* n) noexcept { next_ = n; }
 
  private:
   template <class, class, class>
   friend class HashMap;
   std::uint32_t hash_ = 0;
-  unsigned char next_[sizeof(HashMapNode*)];  // non-owning: the map holds its members
+  // Non-owning: the map holds its members. Kept as an aligned pointer, so
+  // that leak checkers, which scan aligned words, see the members it links.
+  HashMapNode* next_;
 };
 
 // The link by which a HashMap chains a member. Not an attribute of the
