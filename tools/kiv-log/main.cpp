@@ -2,6 +2,7 @@
 // The decoding is KivLog::RecordDecoder's; this is its command line.
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -137,8 +138,10 @@ int main(int argc, char** argv) {
   KivLog::RecordDecoder decoder(std::cout, options);
   static unsigned char block[64 << 10];
   bool clean = true;
+  std::uint64_t total = 0;
   for (;;) {
     std::size_t const n = std::fread(block, 1, sizeof block, file);
+    total += n;
     if (n > 0 && !decoder.bytesIs(block, n)) {
       clean = false;
       break;
@@ -151,6 +154,11 @@ int main(int argc, char** argv) {
   if (readError) {
     std::cerr << "kiv-log: cannot read " << source << ": " << std::strerror(readError) << "\n";
     return 2;
+  }
+  // A capture with nothing in it proves nothing: say so instead of passing.
+  if (total == 0) {
+    std::cerr << "kiv-log: " << source << " is empty: no records to decode\n";
+    return 1;
   }
   if (clean) clean = decoder.end();
   std::cout.flush();
