@@ -143,9 +143,8 @@ template <class N, class... P, class... A>
 void Entity::kivNotify(AttributeId id, void (N::*callback)(P...), A&&... args) const {
   if (notifiees_.empty()) return;
   // A callback may drop what was the last counted reference to this entity;
-  // the guard keeps it until the notification is over.
-  Ptr<Entity const> guard(references() ? this : nullptr);
-  notifiees_.notify(id, [&](PtrInterface::NotifieeConst& n) {
+  // it then ends as the notification is over (NotifieeList::notify).
+  notifiees_.notify(id, this, [&](PtrInterface::NotifieeConst& n) {
     // Every notifiee in an entity's list is an Entity::NotifieeConst; only
     // the entity's own kinds need asking.
     N* typed;

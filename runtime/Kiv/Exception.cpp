@@ -38,4 +38,6 @@ void assertionFailed(char const* condition, char const* source) {
 
 Expect const* Expect::innermost_ = nullptr;
 
+void Expect::reenter(Expect const* outer) noexcept { innermost_ = outer; }
+
 }  // namespace Kiv

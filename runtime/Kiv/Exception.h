@@ -87,7 +87,13 @@ class KIV_API NameInUseException : public Exception {
 class KIV_API Expect {
  public:
   explicit Expect(std::uint32_t exceptionId) noexcept : id_(exceptionId), outer_(innermost_) { innermost_ = this; }
-  ~Expect() { innermost_ = outer_; }
+  // The outermost scope stores a constant rather than the value it read on
+  // entry, so that one scope (one notification) does not wait for the
+  // previous one's stores to reach it.
+  ~Expect() {
+    if (__builtin_expect(outer_ != nullptr, 0)) reenter(outer_);
+    else innermost_ = nullptr;
+  }
   Expect(Expect const&) = delete;
   Expect& operator=(Expect const&) = delete;
 
@@ -96,6 +102,9 @@ class KIV_API Expect {
   static Expect const* current() noexcept { return innermost_; }
 
  private:
+  // Out of line, so that the compiler cannot merge it with the constant
+  // store above.
+  static void reenter(Expect const* outer) noexcept;
   static Expect const* innermost_;
   std::uint32_t id_;
   Expect const* outer_;

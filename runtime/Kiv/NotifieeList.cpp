@@ -132,6 +132,23 @@ bool NotifieeList::endsLater(Notifiee const* n) noexcept {
   return true;
 }
 
+bool NotifieeList::endsWithItsNotification(PtrInterface const* p) noexcept {
+  // The outermost notification of p's list ends it.
+  Snapshot* outermost = nullptr;
+  for (Snapshot* s = Snapshot::innermost_; s; s = s->outer_)
+    if (s->owner_ == p) outermost = s;
+  if (!outermost) return false;
+  outermost->ownerReleased_ = true;
+  return true;
+}
+
+void NotifieeList::Snapshot::reenter(Snapshot* outer) noexcept { innermost_ = outer; }
+
+void NotifieeList::Snapshot::endOwner() const noexcept {
+  // Taken again and still held: it ends when its holder lets go.
+  if (owner_->references() == 0) owner_->endOfLife();
+}
+
 void NotifieeList::Snapshot::endReleased() noexcept {
   // Ending one may start a notification, which ends what it releases
   // itself; so each is unlisted before it ends.

@@ -64,9 +64,14 @@ class KIV_API NotifieeList {
   // notification is over. So no notifiee is freed under a call still on
   // the stack, and a notifiee being destroyed is never called (its count
   // is zero, and detaching strikes it from every snapshot).
+  //
+  // `owner` is the counted object whose list this is (the notifying
+  // entity), or null. Nor is the owner held: when a call releases the last
+  // reference to it, it ends as the outermost notification of its own list
+  // is over, as a hold taken around that notification would have ended it.
   static constexpr unsigned inlineSnapshot = 8;
   template <class Call>
-  void notify(AttributeId id, Call&& call) const;
+  void notify(AttributeId id, PtrInterface const* owner, Call&& call) const;
 
   // Registered notifiees in list order, for look-ups by the runtime.
   void forEach(FunctionRef<void(Notifiee&)> visit) const;
@@ -75,6 +80,10 @@ class KIV_API NotifieeList {
   // ends `n` later (a runtime hold on it, or the notification in progress
   // when it is over); false when `n` is to end now.
   static bool endsLater(Notifiee const* n) noexcept;
+  // Called when the count of `p`, which is not a notifiee, reaches zero:
+  // true when a notification of a list that `p` owns is in progress, which
+  // then ends `p` when it is over.
+  static bool endsWithItsNotification(PtrInterface const* p) noexcept;
 
   // The registered notifiees of a list when a notification began, in list
   // order. The snapshots in progress form a stack; detaching a notifiee
@@ -83,17 +92,35 @@ class KIV_API NotifieeList {
   // that is being destroyed. It holds nobody.
   class KIV_API Snapshot {
    public:
-    explicit Snapshot(NotifieeList const& list) : list_(list), size_(list.members_), outer_(innermost_) {
-      if (size_ > inlineSnapshot) at_ = list.takeSpare(&lent_);
-      for (std::uint32_t i = 0; i < size_; ++i) at_[i] = list.registered_[i];
+    explicit Snapshot(NotifieeList const& list, PtrInterface const* owner = nullptr)
+        : list_(list), owner_(owner), size_(list.members_), outer_(innermost_) {
+      Notifiee* const* from = list.registered_;
+      switch (size_) {  // unrolled up to the inline size, which most lists keep within
+        case 8: at_[7] = from[7]; [[fallthrough]];
+        case 7: at_[6] = from[6]; [[fallthrough]];
+        case 6: at_[5] = from[5]; [[fallthrough]];
+        case 5: at_[4] = from[4]; [[fallthrough]];
+        case 4: at_[3] = from[3]; [[fallthrough]];
+        case 3: at_[2] = from[2]; [[fallthrough]];
+        case 2: at_[1] = from[1]; [[fallthrough]];
+        case 1: at_[0] = from[0]; break;
+        default:
+          at_ = list.takeSpare(&lent_);
+          for (std::uint32_t i = 0; i < size_; ++i) at_[i] = from[i];
+      }
       innermost_ = this;
     }
     Snapshot(Snapshot const&) = delete;
     Snapshot& operator=(Snapshot const&) = delete;
     ~Snapshot() {
-      innermost_ = outer_;
+      // The outermost notification stores a constant rather than the value
+      // it read when it began, so that one notification does not wait for
+      // the previous one's stores to reach it.
+      if (__builtin_expect(outer_ != nullptr, 0)) reenter(outer_);
+      else innermost_ = nullptr;
       if (at_ != inline_) list_.giveBackSpare(at_, lent_);
-      if (!innermost_ && released_) endReleased();
+      if (__builtin_expect(ownerReleased_, 0)) endOwner();
+      if (!outer_ && released_) endReleased();
     }
     std::uint32_t size() const noexcept { return size_; }
     Notifiee* operator[](std::uint32_t i) const noexcept { return at_[i]; }
@@ -103,14 +130,20 @@ class KIV_API NotifieeList {
     friend class NotifieeList;
     static void strike(Notifiee* n) noexcept;
     static void endReleased() noexcept;
+    // Out of line, so that the compiler cannot merge it with the constant
+    // store of the outermost notification.
+    static void reenter(Snapshot* outer) noexcept;
+    void endOwner() const noexcept;
     static Snapshot* innermost_;
     static Notifiee const* released_;  // released during the notifications in progress
 
     NotifieeList const& list_;
+    PtrInterface const* owner_;  // non-owning: the list's owner, or null
     Notifiee* inline_[inlineSnapshot];
     Notifiee** at_ = inline_;
     std::uint32_t size_ = 0;
     std::uint32_t lent_ = 0;  // slots of at_ when it is the list's spare, else 0
+    bool ownerReleased_ = false;  // the owner's count reached zero meanwhile
     Snapshot* outer_;
   };
 
@@ -132,10 +165,13 @@ class KIV_API NotifieeList {
   std::uint32_t version_ = 0;
 };
 
+// Inlined into each notifying mutator, so that the callback is a known
+// member function there and is called directly.
 template <class Call>
-void NotifieeList::notify(AttributeId id, Call&& call) const {
+__attribute__((always_inline)) inline void NotifieeList::notify(AttributeId id, PtrInterface const* owner,
+                                                                Call&& call) const {
   if (empty()) return;
-  Snapshot snapshot(*this);
+  Snapshot snapshot(*this, owner);
   // The callbacks run in one scope that expects no exception: each one's
   // exception is handed back to its notifiee.
   Expect scope(ExceptionId::none);

@@ -19,10 +19,10 @@ void PtrInterface::zeroReferencesIs(bool) {}
 Ptr<KivType> PtrInterface::fwkType() const { return KivType::ptrInterfaceType(); }
 
 void PtrInterface::lastReferenceGone() const {
-  if ((word_ & releaseAfterNotificationBit) &&
-      NotifieeList::endsLater(static_cast<NotifieeConst const*>(this)))
-    return;
-  endOfLife();
+  bool const later = (word_ & releaseAfterNotificationBit)
+                         ? NotifieeList::endsLater(static_cast<NotifieeConst const*>(this))
+                         : NotifieeList::endsWithItsNotification(this);
+  if (!later) endOfLife();
 }
 
 void PtrInterface::endOfLife() const {

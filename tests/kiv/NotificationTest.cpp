@@ -201,6 +201,48 @@ TEST_F(Notification, ObserverKeepsItsEntityUnlessWeakAndAWeakOneMayDropTheLastRe
   EXPECT_FALSE(a->notifier()) << "a weak observer is detached when its entity ends";
 }
 
+// A gauge that says when it ends.
+struct EndingGauge : Gauge {
+  EndingGauge(Kiv::Name const& n, Log* log) : Gauge(n), log(log) {}
+  ~EndingGauge() override { log->push_back(name().string().stdString() + " ends"); }
+  Log* log;
+};
+
+// Nothing holds an entity while it notifies: when its last reference goes
+// during its notification, every observer still hears the change, also
+// through a notification of another entity nested in it, and the entity
+// ends as its own notification is over; one taken again meanwhile ends
+// when its holder lets go.
+TEST_F(Notification, AnEntityReleasedDuringItsNotificationEndsWhenThatNotificationIsOver) {
+  Kiv::Ptr<Gauge> g = Kiv::make<EndingGauge>("g", &log);
+  auto weakWatch = [&](std::string tag, Kiv::Ptr<Gauge> const& on) {
+    auto w = Kiv::make<Watcher>(&log, tag);
+    w->notifierIs(on);
+    w->isWeakReferenceIs(true);
+    return w;
+  };
+  auto a = weakWatch("a", g), b = weakWatch("b", g), o = weakWatch("o", gauge);
+  a->hook = [&] { gauge->levelIs(gauge->level() + 1); };
+  o->hook = [&] { g = nullptr; };
+  Gauge* raw = g.ptr();
+  raw->levelIs(1);
+  EXPECT_EQ(log, (Log{"a:1", "o:1", "b:1", "g ends"})) << "released inside a nested notification";
+  EXPECT_FALSE(a->notifier());
+
+  log.clear();
+  g = Kiv::make<EndingGauge>("h", &log);
+  a = weakWatch("a", g);
+  b = weakWatch("b", g);
+  Kiv::Ptr<Gauge> kept;
+  a->hook = [&] { g = nullptr; };
+  b->hook = [&] { kept = b->notifier(); };
+  raw = g.ptr();
+  raw->levelIs(2);
+  EXPECT_EQ(log, (Log{"a:2", "b:2"})) << "taken again before the notification was over";
+  kept = nullptr;
+  EXPECT_EQ(log, (Log{"a:2", "b:2", "h ends"}));
+}
+
 }  // namespace
 
 namespace {
