@@ -139,8 +139,10 @@ class Entity::NotifieeOf : public Base {
 // of an entity, is in Kiv/StreamAdapter.h. The notifiee list links
 // observers whose reactor is one of these at the front.
 
+// Inlined into each mutator with its notification (see NotifieeList::notify).
 template <class N, class... P, class... A>
-void Entity::kivNotify(AttributeId id, void (N::*callback)(P...), A&&... args) const {
+__attribute__((always_inline)) inline void Entity::kivNotify(AttributeId id, void (N::*callback)(P...),
+                                                             A&&... args) const {
   if (notifiees_.empty()) return;
   // A callback may drop what was the last counted reference to this entity;
   // it then ends as the notification is over (NotifieeList::notify).
