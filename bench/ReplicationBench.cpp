@@ -566,8 +566,10 @@ std::string redisServerPath() {
   return std::string();
 }
 
-// A private redis-server on a Unix-domain socket, without persistence;
-// stopped when this goes.
+// A private redis-server on a Unix-domain socket, without persistence and
+// without the output-buffer limit for subscribers, which would disconnect
+// the subscriber of a large resync once it falls behind; stopped when this
+// goes.
 class RedisServer {
  public:
   RedisServer() : socket_("/tmp/bts-bench-redis-" + std::to_string(::getpid()) + ".sock") {
@@ -579,7 +581,8 @@ class RedisServer {
       ::dup2(null, 1);
       ::dup2(null, 2);
       ::execl(server.c_str(), server.c_str(), "--port", "0", "--unixsocket", socket_.c_str(), "--save", "",
-              "--appendonly", "no", "--loglevel", "warning", static_cast<char*>(nullptr));
+              "--appendonly", "no", "--client-output-buffer-limit", "pubsub 0 0 0", "--loglevel", "warning",
+              static_cast<char*>(nullptr));
       std::_Exit(127);
     }
     // Ready when it accepts a connection.
