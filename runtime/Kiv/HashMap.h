@@ -344,9 +344,11 @@ class HashMap {
     // after the last: that is known from the last member alone, without
     // reading every empty bucket to the array's end.
     Node* const last = tail_ ? tail_ : const_cast<Node*>(&head_.node);
-    if (tail_ && !before(tail_, k, o))
-      for (std::size_t i = s + 1; i < bucket_.size(); ++i)
-        if (Node* q = bucket_[i]) return Place{q, i};
+    if (tail_ && !before(tail_, k, o)) {
+      auto const q = std::find_if(bucket_.begin() + static_cast<std::ptrdiff_t>(s + 1), bucket_.end(),
+                                  [](Node const* b) { return b != nullptr; });
+      if (q != bucket_.end()) return Place{*q, static_cast<std::size_t>(q - bucket_.begin())};
+    }
     return Place{last, noGroup};
   }
 
