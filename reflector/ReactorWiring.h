@@ -28,7 +28,7 @@
 // in kivForEachWrapper(f), and that list drives notification, zombie
 // marking and destruction:
 //
-//   class Port : public Reactor<Port>, public Kiv::HashMapLink<Port> {
+//   class Port : public Reactor<Port>, public Kiv::HashMapLink<Port, Reactor<Port>> {
 //    public:
 //     void handleClock();
 //     class KivClock : public ReactorWrapper<Port, Kiv::Clock::Notifiee, &Port::handleClock> {

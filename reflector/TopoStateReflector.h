@@ -50,7 +50,7 @@ namespace Bridging {
 // One port of one topology. Copies the configured state into the status,
 // flushes the port's learned hosts on request and reports the request.
 class BRIDGING_API TopoPortStateReflector : public Reactor<TopoPortStateReflector>,
-                                            public Kiv::HashMapLink<TopoPortStateReflector> {
+                                            public Kiv::HashMapLink<TopoPortStateReflector, Reactor<TopoPortStateReflector>> {
  public:
   class KivTopoPortConfig;
   class KivClock;
@@ -211,7 +211,7 @@ class BRIDGING_API TopoPortStateReflector : public Reactor<TopoPortStateReflecto
 // One topology. Keeps a port reflector for every port that has both a
 // configuration and a status entry.
 class BRIDGING_API TopoStateReflector : public Reactor<TopoStateReflector>,
-                                        public Kiv::HashMapLink<TopoStateReflector> {
+                                        public Kiv::HashMapLink<TopoStateReflector, Reactor<TopoStateReflector>> {
  public:
   class KivTopoConfig;
   class KivTopoStatus;

@@ -62,7 +62,7 @@ class LearnedHost {
 LUMO_API Kiv::String8 valueToStrep(LearnedHost const& v);
 
 // The configuration of one VLAN. Its name is the VLAN id in decimal.
-class LUMO_API VlanConfig : public Kiv::Entity, public Kiv::HashMapLink<VlanConfig> {
+class LUMO_API VlanConfig : public Kiv::Entity, public Kiv::HashMapLink<VlanConfig, Kiv::Entity> {
  public:
   class LUMO_API NotifieeConst : public Kiv::Entity::NotifieeConstOf<VlanConfig> {};
   using Notifiee = Kiv::Entity::NotifieeOf<VlanConfig, NotifieeConst>;
@@ -129,7 +129,7 @@ class LUMO_API Config : public Kiv::Entity {
 
 // One forwarding database: the hosts learned in it, by address. Its name is
 // the forwarding database id in decimal.
-class LUMO_API FdbStatus : public Kiv::Entity, public Kiv::HashMapLink<FdbStatus> {
+class LUMO_API FdbStatus : public Kiv::Entity, public Kiv::HashMapLink<FdbStatus, Kiv::Entity> {
  public:
   class LUMO_API NotifieeConst : public Kiv::Entity::NotifieeConstOf<FdbStatus> {
    public:

@@ -37,7 +37,7 @@ namespace Bridging::Topology {
 
 // The configuration of one port in one topology: the state the port is to
 // take, and requests to flush the addresses learned on it.
-class LUMO_API TopoPortConfig : public Kiv::Entity, public Kiv::HashMapLink<TopoPortConfig> {
+class LUMO_API TopoPortConfig : public Kiv::Entity, public Kiv::HashMapLink<TopoPortConfig, Kiv::Entity> {
  public:
   class LUMO_API NotifieeConst : public Kiv::Entity::NotifieeConstOf<TopoPortConfig> {
    public:
@@ -79,7 +79,7 @@ class LUMO_API TopoPortConfig : public Kiv::Entity, public Kiv::HashMapLink<Topo
 };
 
 // The configuration of one topology: its ports.
-class LUMO_API TopoConfig : public Kiv::Entity, public Kiv::HashMapLink<TopoConfig> {
+class LUMO_API TopoConfig : public Kiv::Entity, public Kiv::HashMapLink<TopoConfig, Kiv::Entity> {
  public:
   class LUMO_API NotifieeConst : public Kiv::Entity::NotifieeConstOf<TopoConfig> {
    public:
@@ -203,7 +203,7 @@ class LUMO_API Config : public Kiv::Entity {
 };
 
 // What the spanning-tree instance reports for one port of one topology.
-class LUMO_API TopoPortStatus : public Kiv::Entity, public Kiv::HashMapLink<TopoPortStatus> {
+class LUMO_API TopoPortStatus : public Kiv::Entity, public Kiv::HashMapLink<TopoPortStatus, Kiv::Entity> {
  public:
   class LUMO_API NotifieeConst : public Kiv::Entity::NotifieeConstOf<TopoPortStatus> {
    public:
@@ -240,7 +240,7 @@ class LUMO_API TopoPortStatus : public Kiv::Entity, public Kiv::HashMapLink<Topo
 namespace Inst {
 
 // The instance status of one topology: its ports.
-class LUMO_API TopoStatus : public Kiv::Entity, public Kiv::HashMapLink<TopoStatus> {
+class LUMO_API TopoStatus : public Kiv::Entity, public Kiv::HashMapLink<TopoStatus, Kiv::Entity> {
  public:
   class LUMO_API NotifieeConst : public Kiv::Entity::NotifieeConstOf<TopoStatus> {
    public:

@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,6 +36,19 @@ struct FItem : Kiv::PtrInterface, Kiv::HashMapLink<FItem> {
   Forced k;
 };
 using FMap = Kiv::HashMap<FItem, Forced, Kiv::KeyBy<&FItem::key>>;
+
+// A base that ends on a pointer boundary, as Kiv::Entity does, so that the
+// link after it puts its forward link first (FItem's link, after
+// PtrInterface, starts in PtrInterface's hole on 64-bit hosts and puts its
+// order first).
+struct Owned : Kiv::PtrInterface {
+  void const* owner = nullptr;
+};
+struct OItem : Owned, Kiv::HashMapLink<OItem, Owned> {
+  explicit OItem(Forced k) : k(k) {}
+  Forced key() const { return k; }
+  Forced k;
+};
 
 using Keys = std::vector<std::string>;
 
@@ -147,8 +163,10 @@ TEST(HashMapIterator, IteratorAtKeyStartsAtKeyOrItsSuccessor) {
       want = k;
       break;
     }
-  if (want.empty()) EXPECT_FALSE(it);
-  else EXPECT_EQ(it->k.stdString(), want);
+  if (want.empty())
+    EXPECT_FALSE(it);
+  else
+    EXPECT_EQ(it->k.stdString(), want);
 }
 
 // Records each member that delete-all announces; `onNotify` acts on the map
@@ -282,6 +300,81 @@ TEST(HashMapIterator, AnIteratorOfNoMapDeletesNothing) {
   none.deleteAll();
   none.del();
   EXPECT_FALSE(none);
+}
+
+}  // namespace
+
+namespace {
+
+// Random insertions, removals and clears, checked against an ordered set of
+// (bit-reversed hash, key) after every few steps: the order of both walks,
+// look-ups of present and absent keys and the place of an absent key. The
+// map grows to a few hundred members, shrinks back and refills, so every
+// group split and merge runs over the hashes of each row.
+struct Churn {
+  char const* name;
+  std::uint32_t (*hash)(int v);
+};
+Churn const churns[] = {
+    {"mixed hashes", [](int v) { return Kiv::hashU32(static_cast<std::uint32_t>(v)); }},
+    {"hashes alike in their low bits: one long group", [](int v) { return static_cast<std::uint32_t>(v) << 16; }},
+    {"hashes alike in their high bits: one member a group", [](int v) { return static_cast<std::uint32_t>(v); }},
+    {"few distinct hashes: order by key", [](int v) { return static_cast<std::uint32_t>(v % 5) * 0x01010101u; }},
+};
+
+template <class Item>
+void churn(Churn const& c) {
+  SCOPED_TRACE(c.name);
+  using M = Kiv::HashMap<Item, Forced, Kiv::KeyBy<&Item::key>>;
+  using Entry = std::pair<std::uint32_t, int>;
+  M m;
+  std::set<Entry> model;
+  std::mt19937 rng(20260101);
+  int const range = 600;
+  auto const keyOf = [&](int v) { return Forced{c.hash(v), v}; };
+  auto const entryOf = [&](int v) { return Entry{Kiv::bitReverse(c.hash(v)), v}; };
+  for (int step = 0; step < 3000; ++step) {
+    int const v = static_cast<int>(rng() % range);
+    bool const filling = (step / 1000) % 2 == 0;
+    unsigned const dice = rng() % 100;
+    if (dice == 0 && step % 3 == 0) {
+      m.clear();
+      model.clear();
+    } else if (model.count(entryOf(v))) {
+      if (dice < (filling ? 20u : 80u)) {
+        ASSERT_EQ(m.remove(keyOf(v))->k.v, v);
+        model.erase(entryOf(v));
+      }
+    } else if (dice < (filling ? 80u : 20u)) {
+      m.insert(Kiv::make<Item>(keyOf(v)));
+      model.insert(entryOf(v));
+    }
+    if (step % 7) continue;
+    ASSERT_EQ(m.members(), model.size()) << step;
+    std::vector<int> walked, stepped, want;
+    for (Item const& i : m) walked.push_back(i.k.v);
+    for (auto it = m.iteratorConst(); it; ++it) stepped.push_back(it->k.v);
+    for (Entry const& e : model) want.push_back(e.second);
+    ASSERT_EQ(walked, want) << step;
+    ASSERT_EQ(stepped, want) << step;
+    for (Entry const& e : model) ASSERT_NE(m.find(keyOf(e.second)), nullptr) << step;
+    if (!model.count(entryOf(v))) {
+      EXPECT_EQ(m.find(keyOf(v)), nullptr) << step;
+      auto const after = model.upper_bound(entryOf(v));
+      auto const at = m.iteratorConst(keyOf(v));
+      if (after == model.end())
+        EXPECT_FALSE(at) << step;
+      else
+        EXPECT_EQ(at ? at->k.v : -1, after->second) << step;
+    }
+  }
+}
+
+TEST(HashMapChurn, EveryChangeKeepsOrderLookUpsAndPlacesWithEitherLinkLayout) {
+  for (Churn const& c : churns) {
+    churn<FItem>(c);
+    churn<OItem>(c);
+  }
 }
 
 }  // namespace
