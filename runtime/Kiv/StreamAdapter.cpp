@@ -87,6 +87,12 @@ bool StreamAdapter::readOnlyRemoteOk(AttributeId) const { return false; }
 
 void StreamAdapter::sendTransactionMarker(AttributeId a, AttrTransactionType type, std::uint32_t arg) {
   if (!out_) return;
+  // A resync of `a` stands until the peer has its end marker (an aborted
+  // one is begun again).
+  if (type == transactionBegin) localResyncs_[a] = pending;
+  if (type == transactionEnd) {
+    if (auto it = localResyncs_.find(a); it != localResyncs_.end()) it->second = out_->records() + 1;
+  }
   out_->nextHeaderIs(NboAttrLog::MsgHeader(entityId_, a, false, static_cast<std::uint8_t>(type), arg, false));
   out_ << Connection::Out::transactBegin << Connection::Out::transactEnd;
 }
@@ -128,6 +134,13 @@ std::vector<String8> StreamAdapter::localChangesPending(AttributeId a) const {
 }
 
 bool StreamAdapter::peerValueAccepted(AttributeId a, String8 const& key, std::uint64_t ack, bool change) {
+  // A value the peer resent before it had all of this side's resync of `a`
+  // is older than that resync, which the peer takes whole: on the mounting
+  // side it is not applied.
+  if (!change && mountedHere()) {
+    auto resync = localResyncs_.find(a);
+    if (resync != localResyncs_.end() && resync->second > ack) return false;
+  }
   auto it = localChanges_.find({a, key.stdString()});
   if (it == localChanges_.end()) return true;
   bool const crossed = it->second > ack;

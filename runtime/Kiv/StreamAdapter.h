@@ -46,7 +46,13 @@
 //     wins on both;
 //   - the end of a peer's collection resync does not delete a member that
 //     this side changed after the peer's resync began (the resync could not
-//     hold it).
+//     hold it);
+//   - on the mounting side, a resync of a collection that this side wrote
+//     counts as a change of all of it: a member the peer resent, or the end
+//     of a peer's resync begun, before the peer had this side's end marker
+//     is older than this side's resync, which the peer takes whole, and is
+//     not applied (the peer's own changes in its resync are applied as
+//     above).
 // Anything else is applied. Once both sides are quiet the two entities are
 // equal. After a reconnection the mounting side resends its whole entity,
 // so changes made on the other side while disconnected are overwritten.
@@ -414,6 +420,9 @@ class KIV_API StreamAdapter : public PtrInterface::NotifieeConst {
   // written yet), until the peer acknowledges it.
   static constexpr std::uint64_t pending = ~std::uint64_t(0);
   std::map<std::pair<AttributeId, std::string>, std::uint64_t> localChanges_;
+  // The same for this side's resyncs of a collection: the frame number of
+  // the last one's end marker (pending while it is open).
+  std::map<AttributeId, std::uint64_t> localResyncs_;
   std::size_t sweepAt_ = 64;
 
   Ptr<NboAttrLog::Out> out_;

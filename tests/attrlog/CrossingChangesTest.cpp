@@ -91,6 +91,33 @@ TEST_F(CrossingChanges, MirrorChangeRightAfterAReconnectSurvives) {
   EXPECT_EQ(config->extTapDevice("late"), TapDevice("tl", 4));
 }
 
+// After a reconnection the source resends its collection slowly; the
+// mirror, which gained a member and missed one while disconnected, resends
+// its own (a change of it was deferred) before it has all of the source's.
+// Its resent members and the end of its resync are older than the source's
+// resync: the source keeps its members, the mirror takes them, and the
+// mirror's change is kept on both sides.
+TEST_F(CrossingChanges, MirrorResyncCrossingTheSourcesRemountResyncIsNotApplied) {
+  link.cut();
+  drain();
+  mc->extTapDeviceIs("gone", TapDevice("tg", 1));
+  config->extTapDeviceIs("fresh", TapDevice("tf", 2));
+  link = Link::make(dir);
+  link.source->writer()->capacityIs(1);
+  link.source->mount(config);
+  for (int turn = 0; turn < 100 && link.mirror->reactors() == 0; ++turn) Kiv::eventLoop().runOnce();
+  ASSERT_EQ(link.mirror->reactors(), 1u);
+  link.mirror->writer()->capacityIs(1);
+  mc->extTapDeviceIs("m1", TapDevice("tm1", 3));
+  mc->extTapDeviceIs("m2", TapDevice("tm2", 4));  // deferred: the mirror resends its collection
+  link.mirror->writer()->capacityIs(0);
+  drain();
+  EXPECT_EQ(describe(mc), describe(config));
+  EXPECT_EQ(config->extTapDevice("fresh"), TapDevice("tf", 2));
+  EXPECT_EQ(config->extTapDevice("gone"), TapDevice()) << "the mirror's member from before the reconnection";
+  EXPECT_EQ(config->extTapDevice("m2"), TapDevice("tm2", 4));
+}
+
 // Both sides change the same attribute or key in the same turn: both end
 // with the source's value. (A boolean on the mirror is changed there and
 // back, so that both sides change it from the same value.)
